@@ -1,0 +1,31 @@
+// Read-only registry access, mirroring the narrow Windows calls.
+#pragma once
+
+#include "platform/types.h"
+
+namespace platform {
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+
+  // RegOpenKeyExA: 0 with *result open, else an error code.
+  virtual LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD options,
+                             DWORD access, HKEY* result) = 0;
+
+  // RegQueryValueExA: 0 when the value exists and fits in *size bytes of
+  // data (data may be null to ask only for the size); kErrorMoreData with
+  // *size set to the size needed when it does not fit; other codes when it
+  // is missing. Strings come back narrow, their terminator counted in *size.
+  virtual LONG RegQueryValueExA(HKEY key, const char* value_name,
+                                DWORD* reserved, DWORD* type, BYTE* data,
+                                DWORD* size) = 0;
+
+  // RegCloseKey.
+  virtual LONG RegCloseKey(HKEY key) = 0;
+};
+
+// The registry of this machine.
+Registry& SystemRegistry();
+
+}  // namespace platform
