@@ -1,0 +1,198 @@
+#include "tarvo/launcher.h"
+
+#include <cstring>
+
+#include "tarvo/ports.h"
+#include "tarvo/settings.h"
+#include "tarvo/text.h"
+
+namespace tarvo {
+namespace {
+
+// Capacities, terminators included: they are the limits an operator meets.
+constexpr int kLongTextCapacity = 1040;      // class path, library dir, ini line
+constexpr int kDirOptionCapacity = 284;      // -Dpellucor.{opt,etc,var}dir
+constexpr int kLibraryOptionCapacity = 1060; // -Djava.library.path
+constexpr int kPortOptionCapacity = 32;
+constexpr int kCommandCapacity = 8192;
+
+const char kPackage[] = "KVXPdkmgr";
+const char kClassName[] =
+    "com.talvane.vantrel.pennimark.san.manager.cli.tarvo.Tarvo";
+const char kIniName[] = "tarvo.ini";
+
+// On Windows the interpreter would let a quote end the argument's quoting
+// and run what follows, and a line break would end the command line; no
+// platform could pass such an argument on unchanged, so it is refused.
+bool IsRefused(const char* argument) {
+  return std::strpbrk(argument, "\"\r\n") != nullptr;
+}
+
+bool HasRefusedArgument(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (IsRefused(argv[i])) return true;
+  return false;
+}
+
+struct Directories {
+  char opt[kPathCapacity];
+  char var[kPathCapacity];
+  char etc[kPathCapacity];
+};
+
+bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
+  return LookupSetting(registry, kSiteKey, "optPathName", dirs->opt) &&
+         LookupSetting(registry, kSiteKey, "varPathName", dirs->var) &&
+         LookupSetting(registry, kSiteKey, "etcPathName", dirs->etc);
+}
+
+// CLASSPATH and LIB for the Java VM, replacing whatever the caller had.
+bool SetJavaEnvironment(const Platform& p, const char* opt,
+                        char (&library_dir)[kLongTextCapacity]) {
+  char class_path[kLongTextCapacity] = {};
+  char sep = p.paths.separator;
+  if (!FormatPath(sep, class_path, sizeof(class_path),
+                  "%s\\%s\\java\\archive\\tarvo.jar", opt, kPackage))
+    return false;
+  p.environment.SetEnvironmentVariableA("CLASSPATH", class_path);
+  if (!FormatPath(sep, library_dir, sizeof(library_dir), "%s\\%s\\lib", opt,
+                  kPackage))
+    return false;
+  p.environment.SetEnvironmentVariableA("LIB", library_dir);
+  return true;
+}
+
+void FormatPortOption(char (&option)[kPortOptionCapacity], const char* prefix,
+                      int port) {
+  FormatText(option, sizeof(option), "%s%d", prefix, port);
+}
+
+struct Options {
+  char nfport[kPortOptionCapacity];
+  char rmiport[kPortOptionCapacity];
+  char optdir[kDirOptionCapacity];
+  char etcdir[kDirOptionCapacity];
+  char vardir[kDirOptionCapacity];
+  char library_path[kLibraryOptionCapacity];
+};
+
+bool FormatDirOptions(char sep, const Directories& dirs,
+                      const char* library_dir, Options* o) {
+  return FormatPath(sep, o->optdir, sizeof(o->optdir),
+                    "-Dpellucor.optdir=\"%s\\%s\"", dirs.opt, kPackage) &&
+         FormatPath(sep, o->etcdir, sizeof(o->etcdir),
+                    "-Dpellucor.etcdir=\"%s\\opt\\%s\\current\"", dirs.etc,
+                    kPackage) &&
+         FormatPath(sep, o->vardir, sizeof(o->vardir),
+                    "-Dpellucor.vardir=\"%s\\opt\\%s\\current\"", dirs.var,
+                    kPackage) &&
+         FormatText(o->library_path, sizeof(o->library_path),
+                    "-Djava.library.path=\"%s\"", library_dir);
+}
+
+// The first line of tarvo.ini beside the program, as read in text mode;
+// empty for an empty file. False when the file cannot be opened, which
+// includes a program name too long to put the ini path beside.
+bool ReadIniLine(const Platform& p, const char* program_name,
+                 char (&line)[kLongTextCapacity]) {
+  const char* last_sep = std::strrchr(program_name, p.paths.separator);
+  int dir_length =
+      last_sep == nullptr ? 0 : static_cast<int>(last_sep - program_name) + 1;
+  char path[kPathCapacity] = {};
+  if (!FormatText(path, sizeof(path), "%.*s%s", dir_length, program_name,
+                  kIniName))
+    return false;
+
+  platform::TextStream* ini = p.files.Fopen(path);
+  if (ini == nullptr) return false;
+  if (p.files.Fgets(line, sizeof(line), ini) == nullptr) line[0] = '\0';
+  p.files.Fclose(ini);
+  return true;
+}
+
+// The directory named by an ini line: whatever follows the first equals sign
+// less the blanks after it, or the whole line; without its line feed.
+const char* IniValue(char* line) {
+  char* value = std::strchr(line, '=');
+  if (value == nullptr) {
+    value = line;
+  } else {
+    ++value;
+    value += std::strspn(value, " \t");
+  }
+  std::size_t length = std::strlen(value);
+  if (length > 0 && value[length - 1] == '\n') value[length - 1] = '\0';
+  return value;
+}
+
+// "<Java runtime directory>\bin\java"", the runtime taken from tarvo.ini or,
+// when that cannot be opened, from the registry.
+bool FindJavaProgram(const Platform& p, const char* program_name,
+                     char (&java)[kPathCapacity]) {
+  char line[kLongTextCapacity] = {};
+  char registry_dir[kPathCapacity] = {};
+  const char* runtime = registry_dir;
+  if (ReadIniLine(p, program_name, line)) {
+    runtime = IniValue(line);
+  } else if (!LookupSetting(p.registry, kSiteKey, "jrePathName",
+                            registry_dir)) {
+    return false;
+  }
+  return FormatPath(p.paths.separator, java, sizeof(java), "%s\\bin\\java\"",
+                    runtime);
+}
+
+// ""<java>" <seven elements> "<arg>"... ": the interpreter drops the first
+// and the last quote, leaving the program and each argument quoted.
+bool BuildCommandLine(const char* java, const Options& o, int argc,
+                      const char* const* argv,
+                      char (&line)[kCommandCapacity]) {
+  const char* const elements[] = {o.library_path, o.optdir, o.etcdir,
+                                  o.vardir,       o.rmiport, o.nfport,
+                                  kClassName};
+  line[0] = '\0';
+  if (!AppendText(line, sizeof(line), "\"\"") ||
+      !AppendText(line, sizeof(line), java))
+    return false;
+  for (const char* element : elements) {
+    if (!AppendText(line, sizeof(line), " ") ||
+        !AppendText(line, sizeof(line), element))
+      return false;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (!AppendText(line, sizeof(line), " \"") ||
+        !AppendText(line, sizeof(line), argv[i]) ||
+        !AppendText(line, sizeof(line), "\""))
+      return false;
+  }
+  return AppendText(line, sizeof(line), "\"");
+}
+
+}  // namespace
+
+int RunLauncher(const Platform& p, int argc, const char* const* argv) {
+  if (HasRefusedArgument(argc, argv)) return 1;
+
+  Directories dirs;
+  if (!ReadDirectories(p.registry, &dirs)) return 1;
+  char library_dir[kLongTextCapacity] = {};
+  if (!SetJavaEnvironment(p, dirs.opt, library_dir)) return 1;
+
+  Options options;
+  FormatPortOption(options.nfport, "-Dpellucor.nfport=",
+                   LookupPort(p.sockets, "nfport", 23456, "tcp"));
+  FormatPortOption(options.rmiport, "-Dpellucor.rmiport=",
+                   LookupPort(p.sockets, "tovrexm", 0, "tcp"));
+  if (!FormatDirOptions(p.paths.separator, dirs, library_dir, &options))
+    return 1;
+
+  const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+  char java[kPathCapacity];
+  if (!FindJavaProgram(p, program_name, java)) return 1;
+
+  char command[kCommandCapacity];
+  if (!BuildCommandLine(java, options, argc, argv, command)) return 1;
+  return p.interpreter.System(command);
+}
+
+}  // namespace tarvo

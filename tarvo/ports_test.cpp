@@ -1,0 +1,45 @@
+#include "tarvo/ports.h"
+
+#include <gtest/gtest.h>
+
+#include "tarvo/test_fakes.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+TEST(PortsTest, ConvertsNetworkOrderAndCleansUpAfterTheRead) {
+  tarvo_test::FakeSockets sockets;
+  sockets.Define("nfport", "tcp", 20001);
+  EXPECT_EQ(20001, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
+  EXPECT_EQ(0x0202, sockets.requested_version);
+  EXPECT_EQ((Calls{"startup", "lookup nfport/tcp", "cleanup"}), sockets.calls);
+}
+
+TEST(PortsTest, HighPortsAreNotSigned) {
+  tarvo_test::FakeSockets sockets;
+  sockets.Define("tovrexm", "tcp", 65535);
+  EXPECT_EQ(65535, tarvo::LookupPort(sockets, "tovrexm", 0, "tcp"));
+  sockets.Define("tovrexm", "tcp", 0);
+  EXPECT_EQ(0, tarvo::LookupPort(sockets, "tovrexm", 7, "tcp"));
+}
+
+TEST(PortsTest, UnknownServiceOrOtherProtocolGivesDefault) {
+  tarvo_test::FakeSockets sockets;
+  sockets.Define("nfport", "udp", 1000);
+  EXPECT_EQ(23456, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
+  EXPECT_EQ(0, tarvo::LookupPort(sockets, "tovrexm", 0, "tcp"));
+  EXPECT_EQ((Calls{"startup", "lookup nfport/tcp", "cleanup", "startup",
+                   "lookup tovrexm/tcp", "cleanup"}),
+            sockets.calls);
+}
+
+TEST(PortsTest, FailedStartGivesDefaultWithoutCleanUp) {
+  tarvo_test::FakeSockets sockets;
+  sockets.Define("nfport", "tcp", 1);
+  sockets.startup_result = 10091;  // WSASYSNOTREADY
+  EXPECT_EQ(23456, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
+  EXPECT_EQ(Calls{"startup"}, sockets.calls);
+}
+
+}  // namespace

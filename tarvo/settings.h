@@ -1,0 +1,21 @@
+// The installation settings lookup: one whitelisted value of the site or
+// domain key.
+#pragma once
+
+#include "platform/registry.h"
+
+namespace tarvo {
+
+constexpr int kSiteKey = 1;
+constexpr int kDomainKey = 2;
+
+// Capacity of a directory or registry text, its terminator included.
+constexpr int kPathCapacity = 260;
+
+// 1 with the value's text in `result` when a whitelisted, present, non-empty
+// value was read; 0 otherwise, `result` untouched. "PathName..." reads
+// optPathName.
+int LookupSetting(platform::Registry& registry, int key_kind,
+                  const char* value_name, char (&result)[kPathCapacity]);
+
+}  // namespace tarvo
