@@ -1,0 +1,38 @@
+// Starting a program as a child and waiting for it, shared by the command
+// interpreter and the process calls.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ChildOptions {
+  const char* directory = nullptr;          // null: the caller's own
+  const std::vector<std::string>* environment = nullptr;  // null: inherited
+  bool inherit_descriptors = true;          // false: only 0, 1 and 2 pass
+};
+
+// Starts the program file `path` (no search, no shell) with `args` as its
+// argument vector. 0 with *pid set, or the error number of the failure.
+int SpawnChild(const char* path, const std::vector<std::string>& args,
+               const ChildOptions& options, pid_t* pid);
+
+// True when a spawn error means no process could be created at all, as
+// opposed to a program that could not be run.
+bool IsCreationFailure(int error);
+
+// Waits for the child to end, retrying when a signal interrupts: true with
+// its wait status, false when it cannot be waited for.
+bool WaitForChild(pid_t pid, int* wait_status);
+
+// Looks without blocking: 1 ended (status set), 0 still running, -1 error.
+int PollChild(pid_t pid, int* wait_status);
+
+// The exit code of a wait status: the child's own, or 128 + the signal
+// that ended it.
+int ExitCodeOf(int wait_status);
+
+}  // namespace platform

@@ -1,0 +1,183 @@
+// Process creation and waiting as the Windows calls behave, over
+// posix_spawn and waitpid. A process handle is an object of ours that
+// remembers whether its child has been reaped, so that a pid the system
+// may already have given to another process is never signalled.
+#include "platform/process.h"
+
+#include <signal.h>
+#include <time.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/cmdline.h"
+#include "platform/posix/child.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kWaitObject0 = 0;
+constexpr DWORD kWaitTimeout = 0x102;
+constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
+
+// How long a wait with a time limit sleeps between looks at the child.
+constexpr long kPollNanoseconds = 5 * 1000 * 1000;
+
+struct ChildProcess {
+  pid_t pid;
+  bool ended;
+  DWORD exit_code;  // valid once ended
+};
+
+// The thread handle stands for the child's main thread; nothing is done
+// with it but closing it.
+struct ChildThread {};
+
+// A Windows environment block: "NAME=value" texts, each with its
+// terminator, and an empty one at the end.
+std::vector<std::string> EnvironmentEntries(const char* block) {
+  std::vector<std::string> entries;
+  for (const char* p = block; *p != '\0'; p += entries.back().size() + 1) {
+    entries.emplace_back(p);
+  }
+  return entries;
+}
+
+void RecordEnd(ChildProcess* child, DWORD exit_code) {
+  child->ended = true;
+  child->exit_code = exit_code;
+}
+
+// Reaps the child if it has ended already; true when it has.
+bool CheckEnded(ChildProcess* child) {
+  if (child->ended) return true;
+  int wait_status;
+  if (PollChild(child->pid, &wait_status) != 1) return false;
+  RecordEnd(child, static_cast<DWORD>(ExitCodeOf(wait_status)));
+  return true;
+}
+
+long MillisecondsSince(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 +
+         (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+DWORD WaitWithLimit(ChildProcess* child, DWORD milliseconds) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (CheckEnded(child)) return kWaitObject0;
+    if (MillisecondsSince(start) >= static_cast<long>(milliseconds)) {
+      return kWaitTimeout;
+    }
+    timespec pause = {0, kPollNanoseconds};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+class SpawnedProcesses : public Processes {
+ public:
+  BOOL CreateProcessA(const char* application_name, char* command_line,
+                      void* /*process_attributes*/, void* /*thread_attributes*/,
+                      BOOL inherit_handles, DWORD /*creation_flags*/,
+                      void* environment, const char* current_directory,
+                      StartupInfoA* /*startup_info*/,
+                      ProcessInformation* info) override {
+    if (info == nullptr) return 0;
+    const char* line = command_line != nullptr ? command_line : application_name;
+    if (line == nullptr) return 0;
+    std::vector<std::string> args = SplitCommandLine(line);
+    // Without an application name the first item of the line is the
+    // program; it is used as given, never looked up along a search path.
+    std::string program = application_name != nullptr ? application_name
+                                                       : args[0];
+    std::vector<std::string> entries;
+    ChildOptions options;
+    options.directory = current_directory;
+    options.inherit_descriptors = inherit_handles != 0;
+    if (environment != nullptr) {
+      entries = EnvironmentEntries(static_cast<const char*>(environment));
+      options.environment = &entries;
+    }
+    pid_t pid;
+    if (SpawnChild(program.c_str(), args, options, &pid) != 0) return 0;
+
+    ChildProcess* process = new ChildProcess{pid, false, kStillActive};
+    ChildThread* thread = new ChildThread;
+    processes_.insert(process);
+    threads_.insert(thread);
+    info->hProcess = process;
+    info->hThread = thread;
+    info->dwProcessId = static_cast<DWORD>(pid);
+    info->dwThreadId = static_cast<DWORD>(pid);  // the main thread's id
+    return 1;
+  }
+
+  // Waits on process handles only; a thread handle fails the wait.
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+    ChildProcess* child = FindProcess(handle);
+    if (child == nullptr) return kWaitFailed;
+    if (milliseconds != kInfinite) return WaitWithLimit(child, milliseconds);
+    if (child->ended) return kWaitObject0;
+    int wait_status;
+    if (!WaitForChild(child->pid, &wait_status)) return kWaitFailed;
+    RecordEnd(child, static_cast<DWORD>(ExitCodeOf(wait_status)));
+    return kWaitObject0;
+  }
+
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {
+    ChildProcess* child = FindProcess(process);
+    if (child == nullptr || exit_code == nullptr) return 0;
+    *exit_code = CheckEnded(child) ? child->exit_code : kStillActive;
+    return 1;
+  }
+
+  // Like Windows, fails for a child that has ended already and leaves its
+  // exit code alone.
+  BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
+    ChildProcess* child = FindProcess(process);
+    if (child == nullptr || CheckEnded(child)) return 0;
+    if (kill(child->pid, SIGKILL) != 0) return 0;
+    int wait_status;
+    if (!WaitForChild(child->pid, &wait_status)) return 0;
+    RecordEnd(child, exit_code);
+    return 1;
+  }
+
+  // A child never waited for is reaped here if it has ended; otherwise it
+  // is left to end on its own and is reaped when this process exits.
+  BOOL CloseHandle(HANDLE handle) override {
+    if (ChildProcess* child = FindProcess(handle)) {
+      CheckEnded(child);
+      processes_.erase(child);
+      delete child;
+      return 1;
+    }
+    ChildThread* thread = static_cast<ChildThread*>(handle);
+    if (threads_.erase(thread) == 0) return 0;
+    delete thread;
+    return 1;
+  }
+
+ private:
+  // Only handles made here are ever dereferenced.
+  ChildProcess* FindProcess(HANDLE handle) const {
+    ChildProcess* child = static_cast<ChildProcess*>(handle);
+    return processes_.count(child) != 0 ? child : nullptr;
+  }
+
+  std::set<ChildProcess*> processes_;
+  std::set<ChildThread*> threads_;
+};
+
+}  // namespace
+
+Processes& SystemProcesses() {
+  static SpawnedProcesses processes;
+  return processes;
+}
+
+}  // namespace platform

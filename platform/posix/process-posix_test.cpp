@@ -1,0 +1,171 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/test_programs.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kWaitObject0 = 0;
+constexpr DWORD kWaitTimeout = 0x102;
+constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
+
+class ProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    setenv("CAPTURE_OUT", dir_.Path("out").c_str(), 1);
+  }
+  void TearDown() override { unsetenv("CAPTURE_OUT"); }
+
+  // CreateProcessA as the launcher calls it, with an optional directory
+  // and environment block.
+  BOOL Create(std::string line, ProcessInformation* info,
+              const char* directory = nullptr, const char* environment = nullptr,
+              BOOL inherit_handles = 0) {
+    StartupInfoA startup = {};
+    startup.cb = sizeof startup;
+    line_ = line;  // the call may write into the line, as on Windows
+    return processes_.CreateProcessA(
+        nullptr, &line_[0], nullptr, nullptr, inherit_handles,
+        kNormalPriorityClass, const_cast<char*>(environment), directory,
+        &startup, info);
+  }
+
+  // Waits without limit, then reads the exit code and closes both handles.
+  DWORD RunToEnd(const std::string& line) {
+    ProcessInformation info = {};
+    if (!Create(line, &info)) return 0xDEADu;
+    EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, kInfinite));
+    DWORD code = 0xDEADu;
+    EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_NE(0, processes_.CloseHandle(info.hThread));
+    EXPECT_NE(0, processes_.CloseHandle(info.hProcess));
+    return code;
+  }
+
+  Processes& processes_ = SystemProcesses();
+  ScratchDir dir_;
+  std::string line_;
+};
+
+TEST_F(ProcessesTest, ExitCodeOfTheChild) {
+  EXPECT_EQ(0u, RunToEnd("\"/bin/sh\" \"-c\" \"exit 0\""));
+  EXPECT_EQ(7u, RunToEnd("\"/bin/sh\" \"-c\" \"exit 7\""));
+  EXPECT_EQ(255u, RunToEnd("/bin/sh -c \"exit 255\""));
+  EXPECT_EQ(128u + 15, RunToEnd("/bin/sh -c \"kill -TERM $$\""));
+  EXPECT_EQ(128u + 9, RunToEnd("/bin/sh -c \"kill -KILL $$\""));
+}
+
+TEST_F(ProcessesTest, HandlesAfterTheChildEnded) {
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("/bin/sh -c \"exit 6\"", &info));
+  EXPECT_NE(nullptr, info.hProcess);
+  EXPECT_NE(nullptr, info.hThread);
+  EXPECT_NE(info.hProcess, info.hThread);
+  EXPECT_GT(info.dwProcessId, 0u);
+  EXPECT_EQ(kWaitFailed, processes_.WaitForSingleObject(info.hThread, kInfinite));
+  EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, 10000));
+  EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, kInfinite));
+  // The child is gone: terminating it changes nothing, and no signal goes
+  // to a pid that may have been reused.
+  EXPECT_EQ(0, processes_.TerminateProcess(info.hProcess, 1));
+  DWORD code = 0;
+  EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(6u, code);
+  EXPECT_NE(0, processes_.CloseHandle(info.hThread));
+  EXPECT_NE(0, processes_.CloseHandle(info.hProcess));
+  // Closed handles are no longer known.
+  EXPECT_EQ(0, processes_.CloseHandle(info.hProcess));
+  EXPECT_EQ(0, processes_.CloseHandle(info.hThread));
+  EXPECT_EQ(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+}
+
+TEST_F(ProcessesTest, RunningChildIsStillActiveUntilTerminated) {
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("/bin/sleep 30", &info));
+  DWORD code = 0;
+  EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(kStillActive, code);
+  EXPECT_EQ(kWaitTimeout, processes_.WaitForSingleObject(info.hProcess, 0));
+  EXPECT_EQ(kWaitTimeout, processes_.WaitForSingleObject(info.hProcess, 20));
+  EXPECT_NE(0, processes_.TerminateProcess(info.hProcess, 1));
+  EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, kInfinite));
+  EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(1u, code);
+  // The child is gone for good.
+  EXPECT_EQ(-1, kill(static_cast<pid_t>(info.dwProcessId), 0));
+  processes_.CloseHandle(info.hThread);
+  processes_.CloseHandle(info.hProcess);
+}
+
+TEST_F(ProcessesTest, ProgramThatCannotStartFailsTheCreation) {
+  std::string not_executable = dir_.Write("plain", "#!/bin/sh\nexit 0\n", 0644);
+  std::string no_format = dir_.Write("garbage", "\x01\x02garbage\n", 0755);
+  const std::string programs[] = {
+      dir_.Path("missing"), not_executable, no_format, dir_.path(),
+      "sh",  // a bare name is not looked up along the search path
+  };
+  for (const std::string& program : programs) {
+    ProcessInformation info = {};
+    EXPECT_EQ(0, Create("\"" + program + "\" \"-c\" \"exit 0\"", &info)) << program;
+  }
+}
+
+// Every item quoted on the line arrives as one argument, unchanged.
+TEST_F(ProcessesTest, QuotedItemsArriveAsArguments) {
+  std::string capture = WriteCaptureScript(dir_);
+  std::string line = "\"" + capture + "\" \"-Dqrvex.optdir=/opt/a b\" \"\"" +
+                     " \"-classpath\" \"x\\y\" \"-l\" \"key\"";
+  EXPECT_EQ(0u, RunToEnd(line));
+  EXPECT_EQ("<-Dqrvex.optdir=/opt/a b><><-classpath><x\\y><-l><key>\n" +
+                CurrentDirectory() + "\n",
+            dir_.Read("out"));
+}
+
+TEST_F(ProcessesTest, DirectoryAndEnvironmentBlock) {
+  std::string capture = WriteCaptureScript(dir_);
+  std::string block = "CAPTURE_OUT=" + dir_.Path("out");
+  block += '\0';
+  block += "OTHER=1";
+  block += '\0';
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("\"" + capture + "\" a", &info, dir_.path().c_str(),
+                      block.c_str()));
+  processes_.WaitForSingleObject(info.hProcess, kInfinite);
+  processes_.CloseHandle(info.hThread);
+  processes_.CloseHandle(info.hProcess);
+  EXPECT_EQ("<a>\n" + dir_.path() + "\n", dir_.Read("out"));
+}
+
+// Without inheritance only the standard descriptors reach the child.
+TEST_F(ProcessesTest, InheritHandlesDecidesOnOtherDescriptors) {
+  int fd = open("/dev/null", O_RDONLY);  // no close-on-exec
+  ASSERT_GE(fd, 0);
+  int high = fcntl(fd, F_DUPFD, 60);
+  close(fd);
+  ASSERT_GE(high, 60);
+  std::string line = "/bin/sh -c \"test -e /proc/self/fd/" +
+                     std::to_string(high) + "\"";
+  for (BOOL inherit : {1, 0}) {
+    ProcessInformation info = {};
+    ASSERT_NE(0, Create(line, &info, nullptr, nullptr, inherit));
+    processes_.WaitForSingleObject(info.hProcess, kInfinite);
+    DWORD code = 99;
+    processes_.GetExitCodeProcess(info.hProcess, &code);
+    EXPECT_EQ(inherit ? 0u : 1u, code);
+    processes_.CloseHandle(info.hThread);
+    processes_.CloseHandle(info.hProcess);
+  }
+  close(high);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,66 @@
+// The services database, the environment and the path style of a POSIX
+// system, behind the Windows-shaped interfaces.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <stdlib.h>
+
+#include "platform/environment.h"
+#include "platform/path_style.h"
+#include "platform/sockets.h"
+
+namespace platform {
+namespace {
+
+// The C library's services database needs no start-up or clean-up.
+class LibcSockets : public Sockets {
+ public:
+  int WSAStartup(WORD /*version*/, WsaData* data) override {
+    if (data != nullptr) {
+      data->version = 0x0202;
+      data->high_version = 0x0202;
+    }
+    return 0;
+  }
+
+  const ServiceEntry* GetServByName(const char* name,
+                                    const char* protocol) override {
+    const servent* service = getservbyname(name, protocol);
+    if (service == nullptr) return nullptr;
+    // s_port holds the 16-bit port in network order in an int.
+    entry_.port = static_cast<WORD>(service->s_port);
+    return &entry_;
+  }
+
+  WORD Ntohs(WORD net_value) override { return ntohs(net_value); }
+
+  int WSACleanup() override { return 0; }
+
+ private:
+  ServiceEntry entry_ = {0};
+};
+
+class ProcessEnvironment : public Environment {
+ public:
+  // A null value removes the variable, as on Windows.
+  BOOL SetEnvironmentVariableA(const char* name, const char* value) override {
+    if (name == nullptr) return 0;
+    int result = value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+    return result == 0;
+  }
+};
+
+}  // namespace
+
+Sockets& SystemSockets() {
+  static LibcSockets sockets;
+  return sockets;
+}
+
+Environment& SystemEnvironment() {
+  static ProcessEnvironment environment;
+  return environment;
+}
+
+const PathStyle& SystemPathStyle() { return kPosixPaths; }
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <stdlib.h>
+
+#include "platform/environment.h"
+#include "platform/path_style.h"
+#include "platform/sockets.h"
+
+namespace platform {
+namespace {
+
+TEST(SystemSocketsTest, StartupAndCleanup) {
+  WsaData data = {0, 0};
+  EXPECT_EQ(0, SystemSockets().WSAStartup(0x0202, &data));
+  EXPECT_EQ(0x0202, data.version);
+  EXPECT_EQ(0, SystemSockets().WSACleanup());
+}
+
+TEST(SystemSocketsTest, ServicePortInNetworkOrder) {
+  Sockets& sockets = SystemSockets();
+  if (getservbyname("ssh", "tcp") == nullptr) {
+    GTEST_SKIP() << "no ssh entry in this machine's services database";
+  }
+  const ServiceEntry* entry = sockets.GetServByName("ssh", "tcp");
+  ASSERT_NE(nullptr, entry);
+  EXPECT_EQ(22, sockets.Ntohs(entry->port));
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&entry->port);
+  EXPECT_EQ(0, bytes[0]);  // the high byte comes first
+  EXPECT_EQ(22, bytes[1]);
+}
+
+TEST(SystemSocketsTest, UnknownServiceIsNull) {
+  EXPECT_EQ(nullptr, SystemSockets().GetServByName("no-such-service-x", "tcp"));
+}
+
+TEST(SystemEnvironmentTest, SetReplaceAndRemove) {
+  Environment& environment = SystemEnvironment();
+  const char* name = "PLATFORM_TEST_VARIABLE";
+  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, "first"));
+  EXPECT_STREQ("first", getenv(name));
+  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, "a;b c"));
+  EXPECT_STREQ("a;b c", getenv(name));
+  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, nullptr));
+  EXPECT_EQ(nullptr, getenv(name));
+  EXPECT_EQ(0, environment.SetEnvironmentVariableA("BAD=NAME", "x"));
+}
+
+TEST(SystemPathStyleTest, PosixPaths) {
+  EXPECT_EQ('/', SystemPathStyle().separator);
+  EXPECT_STREQ("", SystemPathStyle().program_suffix);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,97 @@
+// Process creation and waiting, straight through to the narrow Windows calls.
+#include <windows.h>
+
+#include <cstddef>
+#include <type_traits>
+
+#include "platform/process.h"
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(DWORD) == sizeof(::DWORD), "DWORD width");
+static_assert(std::is_unsigned<::DWORD>::value, "DWORD signedness");
+static_assert(kInfinite == INFINITE, "INFINITE");
+static_assert(kStillActive == STILL_ACTIVE, "STILL_ACTIVE");
+static_assert(kNormalPriorityClass == NORMAL_PRIORITY_CLASS,
+              "NORMAL_PRIORITY_CLASS");
+
+// Our records are handed to Windows as its own, so every field must sit
+// where Windows looks for it.
+#define SAME_FIELD(ours, theirs, field)                              \
+  static_assert(offsetof(ours, field) == offsetof(theirs, field) &&  \
+                    sizeof(ours::field) == sizeof(theirs::field),    \
+                #theirs "::" #field)
+
+static_assert(sizeof(StartupInfoA) == sizeof(STARTUPINFOA), "STARTUPINFOA");
+static_assert(alignof(StartupInfoA) == alignof(STARTUPINFOA), "STARTUPINFOA");
+SAME_FIELD(StartupInfoA, STARTUPINFOA, cb);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, lpReserved);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, lpDesktop);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, lpTitle);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwX);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwY);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwXSize);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwYSize);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwXCountChars);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwYCountChars);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwFillAttribute);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, dwFlags);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, wShowWindow);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, cbReserved2);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, lpReserved2);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdInput);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdOutput);
+SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdError);
+
+static_assert(sizeof(ProcessInformation) == sizeof(PROCESS_INFORMATION),
+              "PROCESS_INFORMATION");
+static_assert(alignof(ProcessInformation) == alignof(PROCESS_INFORMATION),
+              "PROCESS_INFORMATION");
+SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hProcess);
+SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hThread);
+SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, dwProcessId);
+SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, dwThreadId);
+
+#undef SAME_FIELD
+
+class Win32Processes : public Processes {
+ public:
+  BOOL CreateProcessA(const char* application_name, char* command_line,
+                      void* process_attributes, void* thread_attributes,
+                      BOOL inherit_handles, DWORD creation_flags,
+                      void* environment, const char* current_directory,
+                      StartupInfoA* startup_info,
+                      ProcessInformation* info) override {
+    return ::CreateProcessA(
+        application_name, command_line,
+        static_cast<SECURITY_ATTRIBUTES*>(process_attributes),
+        static_cast<SECURITY_ATTRIBUTES*>(thread_attributes), inherit_handles,
+        creation_flags, environment, current_directory,
+        reinterpret_cast<STARTUPINFOA*>(startup_info),
+        reinterpret_cast<PROCESS_INFORMATION*>(info));
+  }
+
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
+    return ::WaitForSingleObject(handle, milliseconds);
+  }
+
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {
+    return ::GetExitCodeProcess(process, reinterpret_cast<::DWORD*>(exit_code));
+  }
+
+  BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
+    return ::TerminateProcess(process, exit_code);
+  }
+
+  BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+};
+
+}  // namespace
+
+Processes& SystemProcesses() {
+  static Win32Processes processes;
+  return processes;
+}
+
+}  // namespace platform
