@@ -142,6 +142,17 @@ bool FindJavaProgram(const Platform& p, const char* program_name,
                     runtime);
 }
 
+// The backslashes that end `argument`. Doubled before its closing quote,
+// they reach the Java VM as they were; left single, the VM's runtime would
+// read the last of them as escaping the quote and run the argument into the
+// next one.
+const char* TrailingBackslashes(const char* argument) {
+  const char* end = argument + std::strlen(argument);
+  const char* start = end;
+  while (start > argument && start[-1] == '\\') --start;
+  return start;
+}
+
 // ""<java>" <seven elements> "<arg>"... ": the interpreter drops the first
 // and the last quote, leaving the program and each argument quoted.
 bool BuildCommandLine(const char* java, const Options& o, int argc,
@@ -162,6 +173,7 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   for (int i = 1; i < argc; ++i) {
     if (!AppendText(line, sizeof(line), " \"") ||
         !AppendText(line, sizeof(line), argv[i]) ||
+        !AppendText(line, sizeof(line), TrailingBackslashes(argv[i])) ||
         !AppendText(line, sizeof(line), "\""))
       return false;
   }

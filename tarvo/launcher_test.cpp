@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cmdline.h"
 #include "tarvo/test_fakes.h"
 
 namespace {
@@ -113,9 +114,23 @@ TEST_F(LauncherTest, ArgumentsGoOnQuotedAndUnchanged) {
   ASSERT_EQ(0, Run({"", "trailing\\", "%PATH%", "a & b | c ^ <d>",
                     "\xc3\xa9t\xc3\xa9"}));
   std::string expected = std::string(kClass) +
-                         " \"\" \"trailing\\\" \"%PATH%\" \"a & b | c ^ <d>\" "
+                         " \"\" \"trailing\\\\\" \"%PATH%\" \"a & b | c ^ <d>\" "
                          "\"\xc3\xa9t\xc3\xa9\"\"";
   EXPECT_EQ(expected, Line().substr(Line().size() - expected.size()));
+}
+
+TEST_F(LauncherTest, JavaVmGetsEveryArgumentBackWhole) {
+  const std::vector<std::string> args = {
+      "", " ", "two words", "dir\\", "\\\\server\\", "a\\b", "\\",
+      "%PATH%", "$(id)", "tab\there", "\xc3\xa9"};
+  ASSERT_EQ(0, Run(args));
+  // What the interpreter runs: the line less its first and last quote.
+  std::string inner = Line().substr(1, Line().size() - 2);
+  std::vector<std::string> items = platform::SplitCommandLine(inner.c_str());
+  ASSERT_EQ(8 + args.size(), items.size()) << Line();
+  EXPECT_EQ("D:\\Mgr Jre\\bin\\java", items[0]);
+  EXPECT_EQ(kClass, items[7]);
+  EXPECT_EQ(args, std::vector<std::string>(items.begin() + 8, items.end()));
 }
 
 TEST_F(LauncherTest, ArgumentThatCouldEndItsQuotingIsRefusedUntouched) {
