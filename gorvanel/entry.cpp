@@ -1,0 +1,50 @@
+#include "gorvanel/entry.h"
+
+#include <memory>
+
+#include "gorvanel/execution.h"
+#include "gorvanel/membership.h"
+#include "gorvanel/path_cache.h"
+
+namespace gorvanel {
+namespace {
+
+// The longest form of the usage text: -a, a key and four parameters.
+constexpr int kMaxArgumentCount = 7;  // the program's name included
+
+}  // namespace
+
+void PrintUsage(platform::Console& console) {
+  console.Write("Usage: gorvanel <opt> [parameters....]\n");
+  console.Write(
+      "  add information     : gorvanel -a <key> <parm1> [parm2] [parm3] "
+      "[parm4]\n");
+  console.Write("  show one information: gorvanel -l <key>\n");
+  console.Write("  show all information: gorvanel -l\n");
+  console.Write("  delete information  : gorvanel -d <key>\n");
+}
+
+int RunGorvanel(const Platform& platform, int argc, const char* const* argv) {
+  // Before anything else, so that a refused user learns nothing more.
+  if (AuthorityGate(platform.security, platform.heap) != 0) {
+    platform.console.Write("pemra1001 user authority error\n");
+    return 1;
+  }
+  if (argc <= 1) {
+    PrintUsage(platform.console);
+    return 1;
+  }
+  if (argc > kMaxArgumentCount) {
+    platform.console.Write("pemra1004 parameter error\n");
+    return 1;
+  }
+  std::unique_ptr<PathCache> cache(
+      new PathCache(platform.registry, platform.paths));
+  SetCurrentPathCache(cache.get());
+  int result = ExecuteJavaCommand(platform.processes, platform.console,
+                                  platform.paths, argc, argv);
+  SetCurrentPathCache(nullptr);
+  return result;
+}
+
+}  // namespace gorvanel

@@ -1,0 +1,20 @@
+// Runs the information command class in a Java VM started as a child
+// process, with the operator's arguments, and maps its exit code.
+#pragma once
+
+#include "platform/console.h"
+#include "platform/path_style.h"
+#include "platform/process.h"
+
+namespace gorvanel {
+
+// argv[1..argc) are the operator's arguments (one to six); each is passed
+// on unchanged in double quotes. Reads the directories through
+// CurrentPathCache(), which must be set. 0 or 1 as the Java command ended;
+// 1 with a "pemra1007"/"pemra1004" line printed after any failure.
+int ExecuteJavaCommand(platform::Processes& processes,
+                       platform::Console& console,
+                       const platform::PathStyle& paths, int argc,
+                       const char* const* argv);
+
+}  // namespace gorvanel

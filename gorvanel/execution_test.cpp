@@ -1,0 +1,153 @@
+#include "gorvanel/execution.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gorvanel/path_cache.h"
+#include "gorvanel/test_fakes.h"
+
+namespace gorvanel {
+namespace {
+
+using gorvanel_test::FakeConsole;
+using gorvanel_test::FakeProcesses;
+using gorvanel_test::FakeRegistry;
+using gorvanel_test::Log;
+
+const char kProvider[] =
+    "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
+const char kSite[] =
+    "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+
+// The worked example's line up to the user arguments.
+const char kFixedPart[] =
+    "\"C:\\Svc\\JRE6\\bin\\java.exe\" \"-Dqrvex.optdir=C:\\Svc\\Info\" "
+    "\"-Dqrvex.etcdir=D:\\InfoData\\etc\" \"-Dqrvex.vardir=D:\\InfoData\\var\" "
+    "\"-classpath\" \"C:\\Svc\\Info\\java\\archive\\gorvanel.jar\" "
+    "\"com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd\"";
+
+std::string Failed(const std::string& code) {
+  return "pemra1007 command execution is failed (internal error " + code +
+         ")\n";
+}
+
+class ExecutionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry.Set(kProvider, "optPathName", "C:\\Svc\\Info");
+    registry.Set(kProvider, "etcPathName", "D:\\InfoData");
+    registry.Set(kProvider, "varPathName", "D:\\InfoData");
+    registry.Set(kSite, "jrePathName", "C:\\Svc\\JRE6");
+  }
+  void TearDown() override { SetCurrentPathCache(nullptr); }
+
+  int Run(std::vector<std::string> args,
+          const platform::PathStyle& paths = platform::kWindowsPaths) {
+    cache.reset(new PathCache(registry, paths));
+    SetCurrentPathCache(cache.get());
+    log.clear();
+    console.output.clear();
+    args.insert(args.begin(), "gorvanel");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    return ExecuteJavaCommand(processes, console, paths,
+                              static_cast<int>(argv.size()), argv.data());
+  }
+
+  FakeRegistry registry;
+  Log log;
+  FakeProcesses processes{&log};
+  FakeConsole console{&log};
+  std::unique_ptr<PathCache> cache;
+};
+
+TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
+  EXPECT_EQ(Run({"-a", "node01", "alpha", "beta gamma"}), 0);
+  EXPECT_EQ(
+      processes.lines.at(0),
+      std::string(kFixedPart) + " \"-a\" \"node01\" \"alpha\" \"beta gamma\"");
+  EXPECT_EQ(console.output, "");
+  EXPECT_TRUE(processes.passed_defaults);
+  EXPECT_EQ(processes.flags, 32u);
+  platform::StartupInfoA startup{};
+  startup.cb = 68;
+  EXPECT_EQ(std::memcmp(&processes.startup, &startup, sizeof(startup)), 0);
+
+  // Nothing is escaped, and an empty argument is still an argument.
+  EXPECT_EQ(Run({"", "say \"hi\"", "tail\\"}), 0);
+  EXPECT_EQ(processes.lines.at(1),
+            std::string(kFixedPart) + " \"\" \"say \"hi\"\" \"tail\\\"");
+
+  registry.Set(kProvider, "optPathName", "/svc/info");
+  registry.Set(kProvider, "etcPathName", "/data");
+  registry.Set(kProvider, "varPathName", "/data");
+  registry.Set(kSite, "jrePathName", "/opt/jre");
+  EXPECT_EQ(Run({"-l"}, platform::kPosixPaths), 0);
+  EXPECT_EQ(processes.lines.at(2),
+            "\"/opt/jre/bin/java\" \"-Dqrvex.optdir=/svc/info\" "
+            "\"-Dqrvex.etcdir=/data/etc\" \"-Dqrvex.vardir=/data/var\" "
+            "\"-classpath\" \"/svc/info/java/archive/gorvanel.jar\" "
+            "\"com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd\" \"-l\"");
+}
+
+TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {
+  const char* const keys[] = {kProvider, kProvider, kProvider, kSite};
+  const char* const names[] = {"optPathName", "etcPathName", "varPathName",
+                               "jrePathName"};
+  for (int missing = 0; missing < 4; ++missing) {
+    SCOPED_TRACE(names[missing]);
+    SetUp();
+    // This value and all after it are missing; only the first is reported.
+    for (int i = missing; i < 4; ++i) registry.keys[keys[i]].erase(names[i]);
+    registry.queried.clear();
+    // An argument that is too long is looked at only afterwards.
+    EXPECT_EQ(Run({"-l", std::string(300, 'k')}), 1);
+    EXPECT_EQ(console.output, Failed("EXE00" + std::to_string(missing + 1)));
+    EXPECT_EQ(registry.queried, Log(names, names + missing + 1));
+  }
+  EXPECT_TRUE(processes.lines.empty());
+}
+
+TEST_F(ExecutionTest, ArgumentsOf255CharactersPassAnd256AreRefused) {
+  for (std::size_t position = 0; position < 6; ++position) {
+    SCOPED_TRACE(position);
+    std::vector<std::string> args(6, "x");
+    args[position] = std::string(255, 'a');
+    ASSERT_EQ(Run(args), 0);
+    EXPECT_NE(processes.lines.back().find(" \"" + args[position] + "\""),
+              std::string::npos);
+    args[position] += 'a';
+    EXPECT_EQ(Run(args), 1);
+    EXPECT_EQ(console.output, "pemra1004 parameter error\n");
+    EXPECT_EQ(processes.lines.size(), position + 1);
+  }
+}
+
+TEST_F(ExecutionTest, ChildsExitCodeIsMappedAfterItsHandlesAreClosed) {
+  for (platform::DWORD code : {0u, 1u}) {
+    processes.exit_code = code;
+    EXPECT_EQ(Run({"-l"}), static_cast<int>(code));
+    EXPECT_EQ(console.output, "");
+  }
+  processes.exit_code = 4294967295u;
+  EXPECT_EQ(Run({"-l"}), 1);
+  EXPECT_EQ(console.output, Failed("EXE006:-1"));
+  processes.exit_code = 2;
+  EXPECT_EQ(Run({"-l"}), 1);
+  EXPECT_EQ(log, (Log{"create", "wait process 4294967295", "exit code process",
+                      "terminate process 1", "close thread", "close process",
+                      "write " + Failed("EXE006:2")}));
+}
+
+TEST_F(ExecutionTest, FailedCreationIsReportedAndNothingIsWaitedFor) {
+  processes.create_result = 0;
+  EXPECT_EQ(Run({"-l"}), 1);
+  EXPECT_EQ(log, (Log{"create", "write " + Failed("EXE005")}));
+}
+
+}  // namespace
+}  // namespace gorvanel

@@ -1,0 +1,82 @@
+#include "gorvanel/path_cache.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "gorvanel/registry_reader.h"
+
+namespace gorvanel {
+namespace {
+
+const char kProviderKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Talvane\\Kestrin-NLX\\Datumwell\\"
+    "CurrentVersion";
+const char kSiteKey[] =
+    "HKEY_LOCAL_MACHINE\\Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\"
+    "CurrentVersion";
+
+PathCache* g_path_cache = nullptr;
+
+int ReadInto(platform::Registry& registry, const char* key_path,
+             const char* value_name, char* field) {
+  RegistryReader reader(registry);
+  return reader.ReadValue(key_path, value_name,
+                          reinterpret_cast<platform::BYTE*>(field),
+                          kPathFieldSize);
+}
+
+}  // namespace
+
+PathCache::PathCache(platform::Registry& registry,
+                     const platform::PathStyle& paths)
+    : registry_(registry), paths_(paths) {}
+
+const char* PathCache::JarPath() {
+  if (jar_path_[0] != '\0') return jar_path_;
+  char suffix[32];
+  std::snprintf(suffix, sizeof(suffix), "%cjava%carchive%cgorvanel.jar",
+                paths_.separator, paths_.separator, paths_.separator);
+  if (ReadInto(registry_, kProviderKey, "optPathName",
+               installation_directory_) == 1) {
+    int length = std::snprintf(jar_path_, sizeof(jar_path_), "%s%s",
+                               installation_directory_, suffix);
+    if (length > 0 && length < kPathFieldSize) return jar_path_;
+  }
+  // A directory that leaves no room for the suffix would give a cut jar
+  // path naming some other file: it counts as missing, and both fields stay
+  // empty so that they never disagree.
+  jar_path_[0] = '\0';
+  installation_directory_[0] = '\0';
+  return jar_path_;
+}
+
+const char* PathCache::InstallationDirectory() {
+  if (installation_directory_[0] == '\0') JarPath();
+  return installation_directory_;
+}
+
+const char* PathCache::ConfigurationDirectory() {
+  ReadIfEmpty(kProviderKey, "etcPathName", configuration_directory_);
+  return configuration_directory_;
+}
+
+const char* PathCache::VariableDataDirectory() {
+  ReadIfEmpty(kProviderKey, "varPathName", variable_data_directory_);
+  return variable_data_directory_;
+}
+
+const char* PathCache::JavaRuntimeDirectory() {
+  ReadIfEmpty(kSiteKey, "jrePathName", java_runtime_directory_);
+  return java_runtime_directory_;
+}
+
+void PathCache::ReadIfEmpty(const char* key_path, const char* value_name,
+                            char* field) {
+  if (field[0] == '\0') ReadInto(registry_, key_path, value_name, field);
+}
+
+PathCache* CurrentPathCache() { return g_path_cache; }
+
+void SetCurrentPathCache(PathCache* cache) { g_path_cache = cache; }
+
+}  // namespace gorvanel
