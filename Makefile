@@ -1,0 +1,41 @@
+# Entry points: `make test` builds and tests both presets, `make demo` runs
+# tarvo on a sample installation. Both set up what is missing first.
+.DEFAULT_GOAL := test
+.PHONY: test demo deps native windows clean
+# The legs run one after the other, native first, even under make -j.
+.NOTPARALLEL:
+
+deps:
+	@tools/setup-deps.sh
+
+native: deps
+	cmake --preset native
+	cmake --build --preset native
+	ctest --preset native
+
+# The Windows leg needs the cross compilers and Wine: without them it is
+# skipped, except in CI, where it must run.
+windows: deps
+	@if ! tools/setup-deps.sh --windows-ready; then \
+	  if [ "$${CI:-}" = true ]; then \
+	    echo "make: the Windows tools (mingw-w64 i686, wine32) are missing; CI=true needs the Windows leg" >&2; \
+	    exit 1; \
+	  fi; \
+	  echo "make: the Windows tools (mingw-w64 i686, wine32) are missing: Windows leg skipped"; \
+	  exit 0; \
+	fi; \
+	set -ex; \
+	cmake --preset windows-i686; \
+	cmake --build --preset windows-i686; \
+	ctest --preset windows-i686
+
+test: native windows
+
+demo: deps
+	tools/demo.sh
+
+clean:
+	@if [ -d build/windows-i686/wineprefix ]; then \
+	  WINEPREFIX=$$PWD/build/windows-i686/wineprefix wineserver -k 2>/dev/null || true; \
+	fi
+	rm -rf build

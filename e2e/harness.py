@@ -1,0 +1,464 @@
+"""Shared helpers for the launchers' end-to-end tests.
+
+Registry export files, the stub Java VM and its records, running a program
+with its output captured, private mount namespaces for the services
+database, and a Wine prefix for the Windows build.
+
+Run as a script it also serves the build and the demo:
+  harness.py prefix DIR          create the Wine prefix DIR once
+  harness.py stop-server DIR     end the wineserver of the prefix DIR
+  harness.py show-records FILE   print the stub's records readably
+"""
+
+import os
+import shlex
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+
+SITE_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Talvane"
+            r"\Vantrel_Capacity_Steward\Site\CurrentVersion")
+PROVIDER_KEY = (r"HKEY_LOCAL_MACHINE\Software\Talvane\Kestrin-NLX"
+                r"\Datumwell\CurrentVersion")
+# Deleting it first keeps one test's values from reaching the next.
+VENDOR_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Talvane"
+
+TARVO_CLASS = "com.talvane.vantrel.pennimark.san.manager.cli.tarvo.Tarvo"
+PACKAGE = "KVXPdkmgr"
+
+# Generous: a Wine start after a fresh prefix can take a while.
+RUN_TIMEOUT = 120
+
+
+# --- Build locations ------------------------------------------------------
+
+def build_dir(default_preset):
+    """The build tree under test: --build-dir DIR (taken out of sys.argv so
+    that unittest does not see it), else E2E_BUILD_DIR, else the preset's
+    tree in build/."""
+    argv = sys.argv
+    for i, arg in enumerate(argv):
+        if arg == "--build-dir" and i + 1 < len(argv):
+            value = argv[i + 1]
+            del argv[i:i + 2]
+            return Path(value).resolve()
+        if arg.startswith("--build-dir="):
+            del argv[i]
+            return Path(arg.split("=", 1)[1]).resolve()
+    if os.environ.get("E2E_BUILD_DIR"):
+        return Path(os.environ["E2E_BUILD_DIR"]).resolve()
+    return REPO / "build" / default_preset
+
+
+def built_file(build, relative):
+    """A file of the build tree; an error naming it when it is missing."""
+    path = Path(build) / relative
+    if not path.is_file():
+        raise FileNotFoundError(
+            f"{path} is missing: build the tree first (cmake --build)")
+    return path
+
+
+# --- Registry export files -------------------------------------------------
+
+@dataclass(frozen=True)
+class Hex:
+    """A value written as hex bytes: hex(kind) in the export file."""
+    data: bytes
+    kind: int = 3  # REG_BINARY
+
+
+DELETE = object()  # a value written as =-, which removes it on import
+
+
+def _quoted(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def _value_text(value):
+    if value is DELETE:
+        return "-"
+    if isinstance(value, str):
+        return _quoted(value)
+    if isinstance(value, int):
+        return f"dword:{value:08x}"
+    if isinstance(value, bytes):
+        value = Hex(value)
+    kind = "hex" if value.kind == 3 else f"hex({value.kind:x})"
+    return kind + ":" + ",".join(f"{b:02x}" for b in value.data)
+
+
+def registry_text(keys, delete_keys=(), header="REGEDIT4"):
+    """The text of an export file: the deletions first, then each key
+    (path -> {value name: str | int | bytes | Hex | DELETE})."""
+    lines = [header, ""]
+    for key in delete_keys:
+        lines += [f"[-{key}]", ""]
+    for key, values in keys.items():
+        lines.append(f"[{key}]")
+        for name, value in values.items():
+            lines.append(f"{_quoted(name)}={_value_text(value)}")
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def write_registry(path, keys, delete_keys=(), unicode=False):
+    """Writes an export file the way regedit does: REGEDIT4 in 8-bit text,
+    or version 5 in UTF-16LE with its byte-order mark."""
+    if unicode:
+        text = registry_text(keys, delete_keys,
+                             "Windows Registry Editor Version 5.00")
+        data = b"\xff\xfe" + text.encode("utf-16-le")
+    else:
+        data = registry_text(keys, delete_keys).encode("utf-8")
+    Path(path).write_bytes(data)
+    return Path(path)
+
+
+def site_values(opt, etc, var, jre=None, **more):
+    """The site key's directory values (None leaves a value out)."""
+    values = {"optPathName": opt, "etcPathName": etc, "varPathName": var,
+              "jrePathName": jre}
+    values.update(more)
+    return {name: v for name, v in values.items() if v is not None}
+
+
+# --- The stub Java VM ------------------------------------------------------
+
+@dataclass
+class Record:
+    """What one run of the stub Java VM was started with."""
+    argv: list
+    env: dict = field(default_factory=dict)  # CLASSPATH, LIB when set
+    cmdline: bytes = None                    # Windows: GetCommandLineA()
+
+    def text_argv(self):
+        return [a.decode("utf-8", "surrogateescape") for a in self.argv]
+
+    def text_env(self, name):
+        value = self.env.get(name)
+        return None if value is None else value.decode("utf-8")
+
+    def text_cmdline(self):
+        return None if self.cmdline is None else self.cmdline.decode("utf-8")
+
+
+def read_records(path):
+    """The stub's records in the file, oldest first; none when the file
+    does not exist. A torn record is an error, not a shorter record."""
+    path = Path(path)
+    if not path.exists():
+        return []
+    records, current, argc = [], None, None
+    for number, line in enumerate(path.read_bytes().split(b"\n"), 1):
+        if not line:
+            continue
+        key, _, value = line.decode("ascii").partition("=")
+        if key == "begin":
+            current, argc = Record(argv=[]), None
+        elif current is None:
+            raise ValueError(f"{path}:{number}: {key} outside a record")
+        elif key == "argc":
+            argc = int(value)
+        elif key == "argv":
+            current.argv.append(bytes.fromhex(value))
+        elif key == "cmdline":
+            current.cmdline = bytes.fromhex(value)
+        elif key == "end":
+            if argc != len(current.argv):
+                raise ValueError(f"{path}:{number}: argc {argc} but "
+                                 f"{len(current.argv)} argv lines")
+            records.append(current)
+            current = None
+        else:
+            current.env[key] = bytes.fromhex(value)
+    if current is not None:
+        raise ValueError(f"{path}: last record has no end")
+    return records
+
+
+def stub_environment(record_path, exit_status=None, signal=None):
+    """Environment entries that steer the stub."""
+    env = {"STUB_JAVA_RECORD": str(record_path)}
+    if exit_status is not None:
+        env["STUB_JAVA_EXIT"] = str(exit_status)
+    if signal is not None:
+        env["STUB_JAVA_SIGNAL"] = str(signal)
+    return env
+
+
+def install_stub_java(stub, jre_dir, windows=False):
+    """Places the stub as <jre>/bin/java (java.exe for Windows)."""
+    target = Path(jre_dir) / "bin" / ("java.exe" if windows else "java")
+    target.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(stub, target)
+    return target
+
+
+# --- Running programs ------------------------------------------------------
+
+@dataclass
+class Result:
+    status: int
+    stdout: bytes
+    stderr: bytes
+
+    def describe(self):
+        return (f"status {self.status}, stdout {self.stdout!r}, "
+                f"stderr {self.stderr!r}")
+
+
+# What the caller's environment may carry that would steer a launcher or
+# the stub behind the tests' back.
+_STEERING = ("CLASSPATH", "LIB", "TALVANE_REGISTRY", "STUB_JAVA_RECORD",
+             "STUB_JAVA_EXIT", "STUB_JAVA_SIGNAL")
+
+
+def clean_environment(**extra):
+    env = {k: v for k, v in os.environ.items() if k not in _STEERING}
+    env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def run(argv, env=None, cwd=None, timeout=RUN_TIMEOUT, executable=None):
+    """Runs argv with no input and returns its status and output. Output
+    goes through files, not pipes: a process left behind holding them
+    (a wineserver, say) must not keep the caller waiting. A negative
+    status means the program was killed by that signal."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        completed = subprocess.run(
+            [str(a) if isinstance(a, Path) else a for a in argv],
+            stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
+            cwd=cwd, timeout=timeout, executable=executable)
+        out.seek(0)
+        err.seek(0)
+        return Result(completed.returncode, out.read(), err.read())
+
+
+def as_user(argv, uid=65534, gid=65534):
+    """argv run as another user with no supplementary groups (the caller
+    must be root; files the program writes must be writable to it)."""
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups",
+            "--"] + [str(a) for a in argv]
+
+
+# --- Private mount namespaces (Linux) --------------------------------------
+
+def with_bind_mounts(argv, mounts):
+    """argv run in a private mount namespace in which each (source, target)
+    file is bind-mounted over target. Needs the right to unshare."""
+    steps = [f"mount --bind {shlex.quote(str(s))} {shlex.quote(str(t))}"
+             for s, t in mounts]
+    script = " && ".join(steps + ['exec "$@"'])
+    return ["unshare", "--mount", "--propagation", "private", "--",
+            "sh", "-c", script, "sh"] + [str(a) for a in argv]
+
+
+_unshare_verdict = None
+
+
+def bind_mounts_unavailable():
+    """None when private mount namespaces with bind mounts work here, else
+    why not (for a skip message)."""
+    global _unshare_verdict
+    if _unshare_verdict is None:
+        _unshare_verdict = _probe_bind_mounts()
+    return _unshare_verdict or None
+
+
+def _probe_bind_mounts():
+    if shutil.which("unshare") is None:
+        return "unshare (util-linux) is not installed"
+    with tempfile.TemporaryDirectory() as tmp:
+        source, target = Path(tmp, "source"), Path(tmp, "target")
+        source.write_text("bound\n")
+        target.write_text("original\n")
+        try:
+            result = run(with_bind_mounts(["cat", target], [(source, target)]),
+                         timeout=30)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            return f"unshare failed: {error}"
+        if result.status != 0 or result.stdout != b"bound\n":
+            return ("private mount namespaces are not permitted here "
+                    f"(unshare --mount: {result.stderr.decode().strip()})")
+    return ""
+
+
+# --- Wine ------------------------------------------------------------------
+
+def windows_path(path):
+    """The Windows name of a host path through Wine's Z: drive."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+class WinePrefix:
+    """A 32-bit Wine prefix of our own, made once by wineboot and reused."""
+
+    STAMP = "e2e-ready"
+    SERVICES = Path("drive_c/windows/system32/drivers/etc/services")
+
+    def __init__(self, path):
+        self.path = Path(path).resolve()
+
+    def env(self, **extra):
+        env = clean_environment(
+            WINEPREFIX=str(self.path), WINEARCH="win32", WINEDEBUG="-all",
+            # No Gecko/Mono installers: they would ask on a display.
+            WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.pop("DISPLAY", None)
+        env.update({k: str(v) for k, v in extra.items()})
+        return env
+
+    @property
+    def services_file(self):
+        return self.path / self.SERVICES
+
+    @property
+    def _pristine_services(self):
+        return self.path / "e2e-services.orig"
+
+    def ensure(self):
+        """Creates the prefix unless an earlier run completed it. Returns
+        the seconds spent creating it (0 when it was there)."""
+        if (self.path / self.STAMP).exists():
+            return 0.0
+        for tool in ("wine", "wineboot", "wineserver"):
+            if shutil.which(tool) is None:
+                raise RuntimeError(f"{tool} is not installed")
+        started = time.monotonic()
+        if self.path.exists():
+            self.stop_server()
+            shutil.rmtree(self.path)
+        result = run(["wineboot", "--init"], env=self.env(), timeout=600)
+        if result.status != 0:
+            raise RuntimeError("wineboot failed: " + result.describe())
+        # The prefix is complete on disk only once its server has ended.
+        self.stop_server()
+        shutil.copy2(self.services_file, self._pristine_services)
+        (self.path / self.STAMP).write_text("ready\n")
+        return time.monotonic() - started
+
+    def start_server(self):
+        """A server of our own, kept running between the tests' Wine runs,
+        so that no Wine run starts one that outlives it."""
+        # It ends by itself a while after its last client, should a test
+        # die before stopping it.
+        run(["wineserver", "-p60"], env=self.env(), timeout=60)
+
+    def stop_server(self):
+        run(["wineserver", "--kill"], env=self.env(), timeout=60)
+        run(["wineserver", "--wait"], env=self.env(), timeout=60)
+
+    def wine(self, argv, env=None, cwd=None, timeout=RUN_TIMEOUT):
+        """Runs a Windows program: argv[0] its path (host or Windows)."""
+        full_env = self.env(**(env or {}))
+        return run(["wine"] + [str(a) for a in argv], env=full_env, cwd=cwd,
+                   timeout=timeout)
+
+    def import_registry(self, reg_file):
+        result = self.wine(["regedit", "/S", windows_path(reg_file)])
+        if result.status != 0:
+            raise RuntimeError("regedit failed: " + result.describe())
+
+    def map_drive(self, letter, target):
+        """Drive letter: now names the host directory target."""
+        link = self.path / "dosdevices" / (letter.lower() + ":")
+        self.unmap_drive(letter)
+        link.symlink_to(Path(target).resolve())
+
+    def unmap_drive(self, letter):
+        link = self.path / "dosdevices" / (letter.lower() + ":")
+        if link.is_symlink() or link.exists():
+            link.unlink()
+
+    def set_services(self, extra_lines=""):
+        """The Windows services database: the prefix's own entries plus
+        extra_lines. Wine's sockets read this file, not the host's."""
+        text = self._pristine_services.read_bytes()
+        # In the file's own line ends: Wine reads aliases up to a CR LF.
+        extra = extra_lines.replace("\r\n", "\n").replace("\n", "\r\n")
+        self.services_file.write_bytes(text + extra.encode("ascii"))
+
+    def restore_services(self):
+        shutil.copy2(self._pristine_services, self.services_file)
+
+
+# --- tarvo's Java command -------------------------------------------------
+
+def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):
+    """The argument vector the Java VM gets from tarvo, once the command
+    line has been split: the program, seven fixed elements, the operator's
+    arguments."""
+    return [java,
+            f"-Djava.library.path={opt}{sep}{PACKAGE}{sep}lib",
+            f"-Dpellucor.optdir={opt}{sep}{PACKAGE}",
+            f"-Dpellucor.etcdir={etc}{sep}opt{sep}{PACKAGE}{sep}current",
+            f"-Dpellucor.vardir={var}{sep}opt{sep}{PACKAGE}{sep}current",
+            f"-Dpellucor.rmiport={rmiport}",
+            f"-Dpellucor.nfport={nfport}",
+            TARVO_CLASS] + list(args)
+
+
+def tarvo_command_line(sep, jre, opt, etc, var, rmiport, nfport, args=()):
+    """The one line tarvo hands to the command interpreter."""
+    elements = [
+        f'-Djava.library.path="{opt}{sep}{PACKAGE}{sep}lib"',
+        f'-Dpellucor.optdir="{opt}{sep}{PACKAGE}"',
+        f'-Dpellucor.etcdir="{etc}{sep}opt{sep}{PACKAGE}{sep}current"',
+        f'-Dpellucor.vardir="{var}{sep}opt{sep}{PACKAGE}{sep}current"',
+        f"-Dpellucor.rmiport={rmiport}", f"-Dpellucor.nfport={nfport}",
+        TARVO_CLASS]
+    line = f'""{jre}{sep}bin{sep}java"'
+    line += "".join(" " + e for e in elements)
+    line += "".join(f' "{a}"' for a in args)
+    return line + '"'
+
+
+def host_port(service, default):
+    """The port the host's services database gives a TCP service, else
+    the default: what a launcher here must resolve it to."""
+    try:
+        return socket.getservbyname(service, "tcp")
+    except OSError:
+        return default
+
+
+# --- Command line ----------------------------------------------------------
+
+def _show_records(path):
+    for number, record in enumerate(read_records(path), 1):
+        print(f"stub java run {number}:")
+        for i, arg in enumerate(record.text_argv()):
+            print(f"  argv[{i}] = {arg!r}")
+        for name in ("CLASSPATH", "LIB"):
+            value = record.text_env(name)
+            print(f"  {name} = {'(not set)' if value is None else repr(value)}")
+        if record.cmdline is not None:
+            print(f"  command line = {record.text_cmdline()!r}")
+
+
+def main(args):
+    if len(args) == 2 and args[0] == "prefix":
+        seconds = WinePrefix(args[1]).ensure()
+        state = f"created in {seconds:.1f} s" if seconds else "already there"
+        print(f"Wine prefix {args[1]}: {state}")
+        return 0
+    if len(args) == 2 and args[0] == "stop-server":
+        WinePrefix(args[1]).stop_server()
+        return 0
+    if len(args) == 2 and args[0] == "show-records":
+        _show_records(args[1])
+        return 0
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
