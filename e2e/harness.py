@@ -31,6 +31,7 @@ PROVIDER_KEY = (r"HKEY_LOCAL_MACHINE\Software\Talvane\Kestrin-NLX"
 VENDOR_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Talvane"
 
 TARVO_CLASS = "com.talvane.vantrel.pennimark.san.manager.cli.tarvo.Tarvo"
+GORVANEL_CLASS = "com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd"
 PACKAGE = "KVXPdkmgr"
 
 # Generous: a Wine start after a fresh prefix can take a while.
@@ -217,8 +218,8 @@ class Result:
 
 # What the caller's environment may carry that would steer a launcher or
 # the stub behind the tests' back.
-_STEERING = ("CLASSPATH", "LIB", "TALVANE_REGISTRY", "STUB_JAVA_RECORD",
-             "STUB_JAVA_EXIT", "STUB_JAVA_SIGNAL")
+_STEERING = ("CLASSPATH", "LIB", "TALVANE_REGISTRY", "TALVANE_TRACE",
+             "STUB_JAVA_RECORD", "STUB_JAVA_EXIT", "STUB_JAVA_SIGNAL")
 
 
 def clean_environment(**extra):
@@ -242,10 +243,13 @@ def run(argv, env=None, cwd=None, timeout=RUN_TIMEOUT, executable=None):
         return Result(completed.returncode, out.read(), err.read())
 
 
-def as_user(argv, uid=65534, gid=65534):
-    """argv run as another user with no supplementary groups (the caller
-    must be root; files the program writes must be writable to it)."""
-    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", "--clear-groups",
+def as_user(argv, uid=65534, gid=65534, groups=()):
+    """argv run as another user with these supplementary groups, none by
+    default (the caller must be root; files the program writes must be
+    writable to it)."""
+    group_option = ("--groups=" + ",".join(str(g) for g in groups)
+                    if groups else "--clear-groups")
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}", group_option,
             "--"] + [str(a) for a in argv]
 
 
@@ -428,6 +432,26 @@ def host_port(service, default):
         return socket.getservbyname(service, "tcp")
     except OSError:
         return default
+
+
+# --- gorvanel's Java command ----------------------------------------------
+
+def gorvanel_java_argv(sep, java, opt, etc, var, args=()):
+    """The argument vector the Java VM gets from gorvanel: the program, six
+    fixed elements, the operator's arguments."""
+    return [str(java),
+            f"-Dqrvex.optdir={opt}",
+            f"-Dqrvex.etcdir={etc}{sep}etc",
+            f"-Dqrvex.vardir={var}{sep}var",
+            "-classpath",
+            f"{opt}{sep}java{sep}archive{sep}gorvanel.jar",
+            GORVANEL_CLASS] + list(args)
+
+
+def gorvanel_command_line(java, items):
+    """The line gorvanel hands to CreateProcessA: the Java program, then
+    every item, each in double quotes and not escaped."""
+    return " ".join(f'"{item}"' for item in [java] + list(items))
 
 
 # --- Command line ----------------------------------------------------------

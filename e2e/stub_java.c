@@ -49,9 +49,13 @@ static void write_record(const char* path, int argc, char** argv) {
   fclose(out);
 }
 
+/* Read wide and cut to 32 bits, so that an exit code above INT_MAX
+ * (4294967295 on Windows) arrives as that code: atoi's overflow is
+ * undefined, and some runtimes saturate it. */
 static int env_number(const char* name, int fallback) {
   const char* value = getenv(name);
-  return value != NULL && *value != '\0' ? atoi(value) : fallback;
+  if (value == NULL || *value == '\0') return fallback;
+  return (int)(unsigned int)strtoll(value, NULL, 10);
 }
 
 int main(int argc, char** argv) {

@@ -69,22 +69,57 @@ void BuildOption(char (&option)[kOptionSize], const char* prefix,
   Append(option, sizeof(option), suffix);
 }
 
+// Appends `text` escaped by the C runtime's rules, so that splitting gives
+// it back: a quote gets a backslash, and the backslashes before a quote or
+// the closing quote are doubled. Cut to the room left like any other piece.
+void AppendEscaped(char* buffer, std::size_t capacity, const char* text) {
+  std::size_t used = std::strlen(buffer);
+  auto put = [&](char c) {
+    if (used + 1 < capacity) buffer[used++] = c;
+  };
+  std::size_t backslashes = 0;
+  for (const char* p = text;; ++p) {
+    if (*p == '\\') {
+      ++backslashes;
+      continue;
+    }
+    bool before_quote = *p == '"' || *p == '\0';
+    for (std::size_t i = 0; i < (before_quote ? 2 : 1) * backslashes; ++i)
+      put('\\');
+    backslashes = 0;
+    if (*p == '\0') break;
+    if (*p == '"') put('\\');
+    put(*p);
+  }
+  buffer[used] = '\0';
+}
+
+// One item of the command line in double quotes: as it is on Windows, where
+// the Java VM splits the line itself; escaped where the line is split here
+// into the list the Java VM receives, so that the item arrives unchanged.
+void AppendItem(char* line, const platform::PathStyle& paths,
+                const char* text) {
+  Append(line, kCommandLineSize, "\"");
+  if (paths.escapes_quoted_items) {
+    AppendEscaped(line, kCommandLineSize, text);
+  } else {
+    Append(line, kCommandLineSize, text);
+  }
+  Append(line, kCommandLineSize, "\"");
+}
+
 // The Java executable first, then every entry after the program's name, each
-// in double quotes. Nothing is escaped: the texts go in as they are.
+// in double quotes.
 void BuildCommandLine(char* line, const char* java_runtime,
                       const platform::PathStyle& paths,
                       const char* const* vector, int count) {
-  char java[32];
-  std::snprintf(java, sizeof(java), "%cbin%cjava%s", paths.separator,
-                paths.separator, paths.program_suffix);
-  Append(line, kCommandLineSize, "\"");
-  Append(line, kCommandLineSize, java_runtime);
-  Append(line, kCommandLineSize, java);
-  Append(line, kCommandLineSize, "\"");
+  char java[kOptionSize];
+  std::snprintf(java, sizeof(java), "%s%cbin%cjava%s", java_runtime,
+                paths.separator, paths.separator, paths.program_suffix);
+  AppendItem(line, paths, java);
   for (int i = 1; i < count; ++i) {
-    Append(line, kCommandLineSize, " \"");
-    Append(line, kCommandLineSize, vector[i]);
-    Append(line, kCommandLineSize, "\"");
+    Append(line, kCommandLineSize, " ");
+    AppendItem(line, paths, vector[i]);
   }
 }
 

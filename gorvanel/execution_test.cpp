@@ -9,6 +9,7 @@
 
 #include "gorvanel/path_cache.h"
 #include "gorvanel/test_fakes.h"
+#include "platform/cmdline.h"
 
 namespace gorvanel {
 namespace {
@@ -92,6 +93,21 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
             "\"-Dqrvex.etcdir=/data/etc\" \"-Dqrvex.vardir=/data/var\" "
             "\"-classpath\" \"/svc/info/java/archive/gorvanel.jar\" "
             "\"com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd\" \"-l\"");
+}
+
+TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
+  registry.Set(kProvider, "optPathName", "/svc/in\"fo\\");
+  registry.Set(kSite, "jrePathName", "/opt/jre");
+  const std::vector<std::string> args = {
+      "", "say \"hi\"", "tail\\", "\\\\server\\", "a\\\"b", "\"", "x y"};
+  std::vector<std::string> user(args.begin(), args.begin() + 6);
+  ASSERT_EQ(Run(user, platform::kPosixPaths), 0);
+  std::vector<std::string> items =
+      platform::SplitCommandLine(processes.lines.at(0).c_str());
+  ASSERT_EQ(items.size(), 13u) << processes.lines.at(0);
+  EXPECT_EQ(items[0], "/opt/jre/bin/java");
+  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in\"fo\\");
+  EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
 }
 
 TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {

@@ -1,0 +1,297 @@
+#!/usr/bin/env python3
+"""gorvanel built for Linux, end to end: a registry export file, the gid-0
+group standing for the Administrators, and a stub Java VM that records how
+it was started.
+
+    python3 e2e/gorvanel_native_test.py [--build-dir build/native] [-v] [Class]
+"""
+
+import os
+import shutil
+import signal
+import stat
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+BUILD = harness.build_dir("native")
+SEP = "/"
+
+USAGE = (b"Usage: gorvanel <opt> [parameters....]\n"
+         b"  add information     : gorvanel -a <key> <parm1> [parm2] [parm3]"
+         b" [parm4]\n"
+         b"  show one information: gorvanel -l <key>\n"
+         b"  show all information: gorvanel -l\n"
+         b"  delete information  : gorvanel -d <key>\n")
+AUTHORITY_ERROR = b"pemra1001 user authority error\n"
+PARAMETER_ERROR = b"pemra1004 parameter error\n"
+
+
+def execution_error(code):
+    return (b"pemra1007 command execution is failed (internal error "
+            + code.encode() + b")\n")
+
+
+def admitted_here():
+    """gorvanel admits only members of the gid-0 group."""
+    return os.getegid() == 0 or 0 in os.getgroups()
+
+
+class GorvanelCase(unittest.TestCase):
+    """An installation in a fresh directory (with blanks in its name): the
+    provider key names <root>/Info Opt, <root>/Info Etc and <root>/Info Var,
+    the site key <root>/Info Jre, which holds the stub as bin/java."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.gorvanel = harness.built_file(BUILD, "bin/gorvanel")
+        cls.stub = harness.built_file(BUILD, "e2e/stub_java")
+        if not admitted_here():
+            raise unittest.SkipTest("the tests must run in the gid-0 group")
+
+    def setUp(self):
+        self.root = Path(tempfile.mkdtemp(prefix="gorvanel e2e "))
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.opt = self.root / "Info Opt"
+        self.etc = self.root / "Info Etc"
+        self.var = self.root / "Info Var"
+        self.jre = self.root / "Info Jre"
+        harness.install_stub_java(self.stub, self.jre)
+        self.program = self.gorvanel
+        self.registry = self.root / "registry.reg"
+        self.record = self.root / "record"
+        self.write_registry()
+
+    # --- set-up helpers ---
+
+    def write_registry(self, **values):
+        """Our four directories; a value given as None is left out, any
+        other replaces ours."""
+        directories = {"optPathName": self.opt, "etcPathName": self.etc,
+                       "varPathName": self.var, "jrePathName": self.jre}
+        directories = {k: str(v) for k, v in directories.items()}
+        for name, value in values.items():
+            if value is None:
+                directories.pop(name)
+            else:
+                directories[name] = value
+        site = {}
+        if "jrePathName" in directories:
+            site["jrePathName"] = directories.pop("jrePathName")
+        keys = {harness.PROVIDER_KEY: directories, harness.SITE_KEY: site}
+        harness.write_registry(self.registry, keys)
+
+    def run_gorvanel(self, *args, env=None, user=None):
+        """Runs gorvanel with args (as another user when user gives
+        as_user's keywords); returns its result and the stub's records."""
+        full_env = harness.clean_environment(
+            TALVANE_REGISTRY=self.registry,
+            **harness.stub_environment(self.record))
+        full_env.update(env or {})
+        argv = [self.program] + list(args)
+        if user is not None:
+            argv = harness.as_user(argv, **user)
+        result = harness.run(argv, env=full_env, cwd=self.root)
+        return result, harness.read_records(self.record)
+
+    def expected_argv(self, args=(), java=None, opt=None):
+        return harness.gorvanel_java_argv(
+            SEP, java or self.jre / "bin" / "java", opt or self.opt,
+            self.etc, self.var, args)
+
+    # --- checks ---
+
+    def assertLaunched(self, outcome, args=(), status=0, stdout=b"", **kw):
+        """The stub ran once with the expected vector; gorvanel printed
+        stdout and nothing on standard error."""
+        result, records = outcome
+        self.assertEqual(result.status, status, result.describe())
+        self.assertEqual(len(records), 1, "the stub should run once")
+        self.assertEqual(records[0].text_argv(),
+                         self.expected_argv(args, **kw))
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+
+    def assertRefused(self, outcome, stdout):
+        """Status 1, exactly stdout printed, nothing started."""
+        result, records = outcome
+        self.assertEqual(result.status, 1, result.describe())
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(records, [], "nothing should have been started")
+
+
+class ArgumentCountTest(GorvanelCase):
+    def test_without_arguments_the_usage_text_is_printed(self):
+        self.assertRefused(self.run_gorvanel(), USAGE)
+
+    def test_six_arguments_reach_java_and_seven_are_refused(self):
+        six = ["-a", "key", "p1", "p2", "p3", "p4"]
+        self.assertLaunched(self.run_gorvanel(*six), args=six)
+        self.record.unlink()
+        self.assertRefused(self.run_gorvanel(*six, "p5"), PARAMETER_ERROR)
+
+    def test_empty_and_unknown_arguments_are_passed_on(self):
+        for args in ([""], ["-x"], ["-l", "", "key"]):
+            with self.subTest(args=args):
+                self.record.unlink(missing_ok=True)
+                self.assertLaunched(self.run_gorvanel(*args), args=args)
+
+
+class DirectoryTest(GorvanelCase):
+    def test_missing_or_empty_directory_has_its_code(self):
+        codes = {"optPathName": "EXE001", "etcPathName": "EXE002",
+                 "varPathName": "EXE003", "jrePathName": "EXE004"}
+        for name, code in codes.items():
+            for value in (None, ""):
+                with self.subTest(name=name, value=value):
+                    self.record.unlink(missing_ok=True)
+                    self.write_registry(**{name: value})
+                    self.assertRefused(self.run_gorvanel("-l"),
+                                       execution_error(code))
+
+    def test_first_missing_directory_is_the_one_reported(self):
+        self.write_registry(etcPathName=None, varPathName=None)
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE002"))
+        self.registry = self.root / "no such file.reg"
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE001"))
+        # The directories are checked before the arguments' lengths.
+        self.assertRefused(self.run_gorvanel("-l", "k" * 256),
+                           execution_error("EXE001"))
+
+    def test_longest_directories(self):
+        # jrePathName fills its 260 bytes with 259 characters; the jar path
+        # "<opt>/java/archive/gorvanel.jar" fits 259 with 233 for <opt>.
+        jre = self.root / ("j" * 100)
+        jre = jre / ("j" * (259 - len(str(jre)) - 1))
+        harness.install_stub_java(self.stub, jre)
+        self.write_registry(jrePathName=str(jre))
+        self.assertLaunched(self.run_gorvanel("-l"), args=["-l"],
+                            java=jre / "bin" / "java")
+        self.record.unlink()
+        self.write_registry(jrePathName=str(jre) + "j")
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE004"))
+
+        opt = "/" + "o" * 232
+        self.write_registry(optPathName=opt)
+        self.assertLaunched(self.run_gorvanel("-l"), args=["-l"], opt=opt)
+        self.record.unlink()
+        # One more and the jar path would not fit: the directory counts as
+        # missing rather than naming a cut jar path.
+        self.write_registry(optPathName=opt + "o")
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE001"))
+
+
+class ExitCodeTest(GorvanelCase):
+    def run_with_exit(self, status):
+        return self.run_gorvanel("-l", env={"STUB_JAVA_EXIT": str(status)})
+
+    def test_exit_codes_0_and_1_are_passed_on_silently(self):
+        for status in (0, 1):
+            with self.subTest(status=status):
+                self.record.unlink(missing_ok=True)
+                self.assertLaunched(self.run_with_exit(status), args=["-l"],
+                                    status=status)
+
+    def test_other_exit_codes_are_reported(self):
+        # A Linux exit status has 8 bits: 255 is the largest code there.
+        for status in (2, 255):
+            with self.subTest(status=status):
+                self.record.unlink(missing_ok=True)
+                self.assertLaunched(
+                    self.run_with_exit(status), args=["-l"], status=1,
+                    stdout=execution_error(f"EXE006:{status}"))
+
+    def test_java_killed_by_a_signal_gives_128_plus_the_signal(self):
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            with self.subTest(signal=sig.name):
+                self.record.unlink(missing_ok=True)
+                outcome = self.run_gorvanel(
+                    "-l", env={"STUB_JAVA_SIGNAL": str(int(sig))})
+                self.assertLaunched(
+                    outcome, args=["-l"], status=1,
+                    stdout=execution_error(f"EXE006:{128 + int(sig)}"))
+
+    def test_java_that_cannot_be_started(self):
+        java = self.jre / "bin" / "java"
+        java.chmod(0o644)
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
+        java.unlink()
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
+
+
+class JavaCommandTest(GorvanelCase):
+    def test_java_gets_the_installation_and_the_arguments(self):
+        args = ["-a", "node01", "alpha", "beta gamma"]
+        self.assertLaunched(self.run_gorvanel(*args), args=args)
+
+    def test_arguments_of_up_to_255_characters(self):
+        longest = "a" * 255
+        self.assertLaunched(self.run_gorvanel("-a", longest),
+                            args=["-a", longest])
+        self.record.unlink()
+        for args in (["b" * 256], ["-a", "key", longest, "c" * 256]):
+            with self.subTest(lengths=[len(a) for a in args]):
+                self.record.unlink(missing_ok=True)
+                self.assertRefused(self.run_gorvanel(*args), PARAMETER_ERROR)
+
+    def test_arguments_reach_java_unchanged_and_no_shell_runs(self):
+        marker = self.root / "marker"
+        args = ["tab\there", "  blanks  ", f"$(touch '{marker}')",
+                f"a; touch '{marker}'", "*", "grüße ☃"]
+        self.assertLaunched(self.run_gorvanel(*args), args=args)
+        self.assertFalse(marker.exists(), "an argument ran a command")
+
+    def test_quotes_and_final_backslashes_arrive_unchanged(self):
+        # Here the launcher's line is split into Java's argument list, so
+        # each quoted item must come back whole, whatever it holds.
+        args = ['say "hi"', "end\\", "\\\\server\\share\\", '"', 'a\\"b', ""]
+        self.assertLaunched(self.run_gorvanel(*args), args=args)
+
+
+class AuthorityTest(GorvanelCase):
+    """gorvanel run as nobody (uid and gid 65534) from a copy that nobody
+    can read, with a record file that nobody can write."""
+
+    NOBODY = 65534
+
+    def setUp(self):
+        if os.geteuid() != 0 or shutil.which("setpriv") is None:
+            self.skipTest("needs root and setpriv to run as another user")
+        super().setUp()
+        self.program = self.root / "bin" / "gorvanel"
+        self.program.parent.mkdir()
+        shutil.copy2(self.gorvanel, self.program)
+        self.record.touch()
+        for path in [self.root] + list(self.root.rglob("*")):
+            mode = path.stat().st_mode
+            executable = path.is_dir() or mode & stat.S_IXUSR
+            path.chmod(0o755 if executable else 0o644)
+        self.record.chmod(0o666)
+
+    def run_as_nobody(self, *args, groups=(), gid=NOBODY):
+        return self.run_gorvanel(*args, user={
+            "uid": self.NOBODY, "gid": gid, "groups": groups})
+
+    def test_user_outside_group_0_is_refused_before_anything_else(self):
+        for args in (["-l"], [], [str(n) for n in range(7)],
+                     ["-a", "key", "x" * 256]):
+            with self.subTest(args=[a[:8] for a in args]):
+                self.record.write_bytes(b"")
+                self.assertRefused(self.run_as_nobody(*args), AUTHORITY_ERROR)
+
+    def test_same_user_in_group_0_is_admitted(self):
+        for name, kw in (("supplementary", {"groups": [0]}),
+                         ("primary", {"gid": 0})):
+            with self.subTest(group_0=name):
+                self.record.write_bytes(b"")
+                self.assertLaunched(self.run_as_nobody("-l", **kw),
+                                    args=["-l"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""gorvanel.exe under Wine, end to end: the registry imported by regedit and
+a stub java.exe that records the command line it was started with.
+
+    python3 e2e/gorvanel_wine_test.py [--build-dir build/windows-i686] [-v]
+"""
+
+import shutil
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+BUILD = harness.build_dir("windows-i686")
+PREFIX = harness.WinePrefix(BUILD / "wineprefix")
+SEP = "\\"
+
+JAVA = r"C:\Svc\JRE6\bin\java.exe"
+
+# The C runtime writes standard output in text mode: each "\n" that
+# gorvanel prints leaves the program as "\r\n" when its output goes to a
+# file or a pipe, as here. Wine adds no translation of its own.
+USAGE = (b"Usage: gorvanel <opt> [parameters....]\r\n"
+         b"  add information     : gorvanel -a <key> <parm1> [parm2] [parm3]"
+         b" [parm4]\r\n"
+         b"  show one information: gorvanel -l <key>\r\n"
+         b"  show all information: gorvanel -l\r\n"
+         b"  delete information  : gorvanel -d <key>\r\n")
+PARAMETER_ERROR = b"pemra1004 parameter error\r\n"
+
+
+def execution_error(code):
+    return (b"pemra1007 command execution is failed (internal error "
+            + code.encode() + b")\r\n")
+
+
+def setUpModule():
+    PREFIX.ensure()
+    PREFIX.start_server()
+
+
+def tearDownModule():
+    PREFIX.stop_server()
+
+
+class GorvanelWineCase(unittest.TestCase):
+    """The sample installation: C:\\Svc\\Info, D:\\InfoData for both the
+    configuration and the variable data, C:\\Svc\\JRE6 holding the stub as
+    bin\\java.exe. Drive D: is a fresh host directory, which also takes the
+    stub's record."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.gorvanel = harness.built_file(BUILD, "bin/gorvanel.exe")
+        cls.stub = harness.built_file(BUILD, "e2e/java.exe")
+
+    def setUp(self):
+        self.root = Path(tempfile.mkdtemp(prefix="gorvanel-wine-"))
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        PREFIX.map_drive("D", self.root)
+        self.addCleanup(PREFIX.unmap_drive, "D")
+        svc = PREFIX.path / "drive_c" / "Svc"
+        self.addCleanup(shutil.rmtree, svc, ignore_errors=True)
+        self.java = harness.install_stub_java(self.stub, svc / "JRE6",
+                                              windows=True)
+        self.record = self.root / "record"
+        self.import_registry()
+
+    def import_registry(self, provider=True, site=True):
+        """Replaces everything below the vendor key by the sample's values
+        (without the provider or the site key when told so)."""
+        keys = {}
+        if provider:
+            keys[harness.PROVIDER_KEY] = {
+                "optPathName": r"C:\Svc\Info", "etcPathName": r"D:\InfoData",
+                "varPathName": r"D:\InfoData"}
+        if site:
+            keys[harness.SITE_KEY] = {"jrePathName": r"C:\Svc\JRE6"}
+        reg = harness.write_registry(self.root / "sample.reg", keys,
+                                     delete_keys=[harness.VENDOR_KEY])
+        PREFIX.import_registry(reg)
+
+    def run_gorvanel(self, *args, env=None):
+        full_env = harness.stub_environment(r"D:\record")
+        full_env.update(env or {})
+        result = PREFIX.wine([self.gorvanel] + list(args), env=full_env)
+        return result, harness.read_records(self.record)
+
+    def assertLaunched(self, outcome, args, status=0, stdout=b""):
+        """java.exe ran once with the sample's vector and the arguments."""
+        result, records = outcome
+        self.assertEqual(result.status, status, result.describe())
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(len(records), 1, "java.exe should run once")
+        self.assertEqual(records[0].text_argv(), harness.gorvanel_java_argv(
+            SEP, JAVA, r"C:\Svc\Info", r"D:\InfoData", r"D:\InfoData", args))
+        return records[0]
+
+    def assertRefused(self, outcome, stdout):
+        result, records = outcome
+        self.assertEqual(result.status, 1, result.describe())
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(records, [], "nothing should have been started")
+
+
+class SampleInstallationTest(GorvanelWineCase):
+    def test_java_gets_the_documented_command_line(self):
+        record = self.assertLaunched(
+            self.run_gorvanel("-a", "node01", "alpha", "beta gamma"),
+            args=["-a", "node01", "alpha", "beta gamma"])
+        self.assertEqual(
+            record.text_cmdline(),
+            r'"C:\Svc\JRE6\bin\java.exe" "-Dqrvex.optdir=C:\Svc\Info"'
+            r' "-Dqrvex.etcdir=D:\InfoData\etc"'
+            r' "-Dqrvex.vardir=D:\InfoData\var" "-classpath"'
+            r' "C:\Svc\Info\java\archive\gorvanel.jar"'
+            r' "com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd"'
+            r' "-a" "node01" "alpha" "beta gamma"')
+
+    def test_arguments_are_quoted_but_never_escaped(self):
+        # How java.exe then splits such a line is its own matter.
+        args = ["", "C:\\dir\\", 'say "hi"']
+        result, records = self.run_gorvanel(*args)
+        self.assertEqual(result.status, 0, result.describe())
+        self.assertEqual(len(records), 1, "java.exe should run once")
+        fixed = harness.gorvanel_java_argv(
+            SEP, JAVA, r"C:\Svc\Info", r"D:\InfoData", r"D:\InfoData")
+        self.assertEqual(records[0].text_cmdline(),
+                         harness.gorvanel_command_line(JAVA, fixed[1:] + args))
+
+
+class ExitCodeTest(GorvanelWineCase):
+    def run_with_exit(self, code):
+        return self.run_gorvanel("-l", env={"STUB_JAVA_EXIT": str(code)})
+
+    def test_exit_code_mapping(self):
+        # 4294967295 leaves java.exe through ExitProcess as 0xFFFFFFFF.
+        cases = {0: (0, b""), 1: (1, b""),
+                 2: (1, execution_error("EXE006:2")),
+                 4294967295: (1, execution_error("EXE006:-1"))}
+        for code, (status, stdout) in cases.items():
+            with self.subTest(code=code):
+                self.record.unlink(missing_ok=True)
+                self.assertLaunched(self.run_with_exit(code), args=["-l"],
+                                    status=status, stdout=stdout)
+
+    def test_missing_java_exe_is_exe005(self):
+        self.java.unlink()
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
+
+
+class RefusalTest(GorvanelWineCase):
+    def test_usage_text_and_parameter_error(self):
+        self.assertRefused(self.run_gorvanel(), USAGE)
+        self.assertRefused(self.run_gorvanel(*"1234567"), PARAMETER_ERROR)
+        self.assertRefused(self.run_gorvanel("k" * 256), PARAMETER_ERROR)
+
+    def test_missing_keys(self):
+        self.import_registry(provider=False)
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE001"))
+        self.import_registry(site=False)
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE004"))
+
+
+if __name__ == "__main__":
+    unittest.main()
