@@ -31,6 +31,28 @@ windows: deps
 
 test: native windows
 
+# Packages, each in its build tree's packages/: the .tar.gz and .deb of the
+# native build, the ZIP of the Windows build. The ZIP needs only the cross
+# compilers; without them it is skipped, except in CI.
+.PHONY: package
+package: deps
+	cmake --preset native
+	cmake --build --preset native
+	cpack --config build/native/CPackConfig.cmake
+	@if ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || \
+	    ! command -v i686-w64-mingw32-windres >/dev/null 2>&1; then \
+	  if [ "$${CI:-}" = true ]; then \
+	    echo "make: mingw-w64 for i686 is missing; CI=true needs the Windows package" >&2; \
+	    exit 1; \
+	  fi; \
+	  echo "make: mingw-w64 for i686 is missing: Windows package skipped"; \
+	  exit 0; \
+	fi; \
+	set -ex; \
+	cmake --preset windows-i686; \
+	cmake --build --preset windows-i686; \
+	cpack --config build/windows-i686/CPackConfig.cmake
+
 demo: deps
 	tools/demo.sh
 

@@ -1,0 +1,67 @@
+# What `cmake --install` lays out, and how cpack packs it: a ZIP of the two
+# Windows programs, a .tar.gz and a .deb of the Linux programs with their
+# manual pages. The top CMakeLists includes CPack after this file.
+include(GNUInstallDirs)
+
+# Only this component goes into the packages, so install rules that other
+# parts of the tree may add (demos, test helpers) stay out of them.
+set(packaging_component launchers)
+
+foreach(program tarvo gorvanel)
+  if(TARGET ${program})
+    install(TARGETS ${program}
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+            COMPONENT ${packaging_component})
+    if(NOT WIN32)
+      install(FILES ${CMAKE_SOURCE_DIR}/man/${program}.1
+              DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+              COMPONENT ${packaging_component})
+    endif()
+  endif()
+endforeach()
+
+set(CPACK_PACKAGE_NAME talvane-launchers)
+set(CPACK_PACKAGE_VENDOR Talvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Console launchers tarvo and gorvanel of the storage management server")
+set(CPACK_PACKAGE_CONTACT "Talvane launcher maintainers <launchers@talvane.example>")
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  # The cross build's one target: 32-bit Windows.
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  set(CPACK_GENERATOR "TGZ;DEB")
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
+endif()
+
+# Debian: installed below /usr, named the Debian way
+# (talvane-launchers_<version>_<arch>.deb).
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"tarvo starts the SAN manager's command-line class and gorvanel the
+information command class of an installed management server, each in the
+installation's Java runtime, with the installation's directories taken from
+a registry export file (/etc/opt/talvane/registry.reg or TALVANE_REGISTRY).
+They end with the exit status of the Java command.")
+# The libraries' own packages, with the versions the programs need, when
+# dpkg-shlibdeps can say; the plain names otherwise.
+find_program(DPKG_SHLIBDEPS_PROGRAM dpkg-shlibdeps)
+mark_as_advanced(DPKG_SHLIBDEPS_PROGRAM)
+if(DPKG_SHLIBDEPS_PROGRAM)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+endif()
+
+# `make package_source`: the sources without build trees and caches.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES
+    "/\\\\.git/" "/build/" "/__pycache__/" "\\\\.pyc$")
