@@ -13,6 +13,20 @@ native: deps
 	cmake --build --preset native
 	ctest --preset native
 
+# The native build once more with AddressSanitizer and UndefinedBehavior-
+# Sanitizer: unit and end-to-end tests, any finding fatal (the asan preset).
+.PHONY: asan lint
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+# clang-tidy and cppcheck over the programs' code, with the native tree's
+# compile commands.
+lint: deps
+	cmake --preset native
+	tools/lint.sh build/native
+
 # The Windows leg needs the cross compilers and Wine: without them it is
 # skipped, except in CI, where it must run.
 windows: deps
@@ -29,7 +43,7 @@ windows: deps
 	cmake --build --preset windows-i686; \
 	ctest --preset windows-i686
 
-test: native windows
+test: native asan lint windows fuzz-ci
 
 # Packages, each in its build tree's packages/: the .tar.gz and .deb of the
 # native build, the ZIP of the Windows build. The ZIP needs only the cross
@@ -55,6 +69,39 @@ package: deps
 
 demo: deps
 	tools/demo.sh
+
+# libFuzzer targets (fuzz/, clang): each runs for FUZZ_SECONDS over a scratch
+# copy of its seed corpus, then its executions and coverage are printed.
+# make test runs them for a minute each in CI (CI=true) only.
+FUZZ_SECONDS ?= 300
+.PHONY: fuzz fuzz-ci
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz --target fuzzers
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run_fuzzers.sh build/fuzz
+
+fuzz-ci:
+	@if [ "$${CI:-}" = true ]; then \
+	  $(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60; \
+	fi
+
+# Benchmarks of the native build, printed as Markdown tables (bench/run.py:
+# start-up cost, peak memory, registry files up to 100 MB, a real Java VM).
+# Needs hyperfine: installed here as root, else named.
+.PHONY: bench
+bench: deps
+	@if ! command -v hyperfine >/dev/null 2>&1; then \
+	  if [ "$$(id -u)" != 0 ]; then \
+	    echo "make: bench needs hyperfine: as root, apt-get install hyperfine" >&2; \
+	    exit 1; \
+	  fi; \
+	  echo "make: installing hyperfine"; \
+	  DEBIAN_FRONTEND=noninteractive apt-get update -qq </dev/null && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine </dev/null; \
+	fi
+	cmake --preset native
+	cmake --build --preset native
+	python3 bench/run.py
 
 clean:
 	@if [ -d build/windows-i686/wineprefix ]; then \

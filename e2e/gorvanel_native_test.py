@@ -92,10 +92,12 @@ class GorvanelCase(unittest.TestCase):
             TALVANE_REGISTRY=self.registry,
             **harness.stub_environment(self.record))
         full_env.update(env or {})
-        argv = [self.program] + list(args)
+        outer = None
         if user is not None:
-            argv = harness.as_user(argv, **user)
-        result = harness.run(argv, env=full_env, cwd=self.root)
+            def outer(command):
+                return harness.as_user(command, **user)
+        result = harness.run_launcher([self.program] + list(args),
+                                      env=full_env, cwd=self.root, outer=outer)
         return result, harness.read_records(self.record)
 
     def expected_argv(self, args=(), java=None, opt=None):
@@ -217,6 +219,10 @@ class ExitCodeTest(GorvanelCase):
                     stdout=execution_error(f"EXE006:{128 + int(sig)}"))
 
     def test_java_that_cannot_be_started(self):
+        if harness.launcher_wrapper():
+            # valgrind turns posix_spawn's vfork into a fork, so a failed
+            # exec is seen only as the child's exit status 127.
+            self.skipTest("a failed start cannot be seen under a wrapper")
         java = self.jre / "bin" / "java"
         java.chmod(0o644)
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))

@@ -1,8 +1,9 @@
 """Shared helpers for the launchers' end-to-end tests.
 
 Registry export files, the stub Java VM and its records, running a program
-with its output captured, private mount namespaces for the services
-database, and a Wine prefix for the Windows build.
+with its output captured (a launcher also under a checking wrapper such as
+valgrind, named by LAUNCHER_WRAPPER), private mount namespaces for the
+services database, and a Wine prefix for the Windows build.
 
 Run as a script it also serves the build and the demo:
   harness.py prefix DIR          create the Wine prefix DIR once
@@ -10,6 +11,7 @@ Run as a script it also serves the build and the demo:
   harness.py show-records FILE   print the stub's records readably
 """
 
+import contextlib
 import os
 import shlex
 import shutil
@@ -251,6 +253,80 @@ def as_user(argv, uid=65534, gid=65534, groups=()):
                     if groups else "--clear-groups")
     return ["setpriv", f"--reuid={uid}", f"--regid={gid}", group_option,
             "--"] + [str(a) for a in argv]
+
+
+# --- Running a launcher under a checking wrapper ---------------------------
+
+# A command prefix (shell words) put before each launcher run, valgrind say.
+# "{logdir}" in it names a fresh directory that every user may write to;
+# whatever the wrapper leaves in a file there is a finding and fails the run.
+WRAPPER_VARIABLE = "LAUNCHER_WRAPPER"
+
+
+def launcher_wrapper():
+    return shlex.split(os.environ.get(WRAPPER_VARIABLE, ""))
+
+
+def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
+    """Runs a launcher as run() does, under LAUNCHER_WRAPPER when that is
+    set. executable is the program when argv[0] names it otherwise. outer
+    turns the launcher's command into the one to run (as_user,
+    with_bind_mounts), so that the wrapper runs inside it, with the
+    launcher's user and mounts."""
+    argv = [str(a) for a in argv]
+    wrapper = launcher_wrapper()
+    if not wrapper:
+        if outer is not None:
+            return run(outer(argv), env=env, cwd=cwd)
+        return run(argv, env=env, cwd=cwd, executable=executable)
+    env = dict(os.environ if env is None else env)
+    with tempfile.TemporaryDirectory(prefix="launcher-wrapper-") as scratch:
+        scratch = Path(scratch)
+        scratch.chmod(0o755)
+        log_dir = scratch / "log"
+        log_dir.mkdir()
+        log_dir.chmod(0o1777)  # the launcher may run as another user
+        command = [w.replace("{logdir}", str(log_dir)) for w in wrapper]
+        with _invoked_as(argv[0], executable, cwd, env, scratch):
+            command += argv
+            result = run(outer(command) if outer else command, env=env,
+                         cwd=cwd)
+        findings = [f"{path.name}:\n{path.read_text(errors='replace')}"
+                    for path in sorted(log_dir.iterdir())
+                    if path.stat().st_size > 0]
+    if findings:
+        raise AssertionError(f"{wrapper[0]} found faults in {argv[:1]} "
+                             f"({result.describe()}):\n" + "\n".join(findings))
+    return result
+
+
+@contextlib.contextmanager
+def _invoked_as(name, executable, cwd, env, scratch):
+    """A wrapper starts the program that its argv[0] names and hands it
+    that name. When argv[0] is not the program, a symbolic link by that
+    name stands in for the run: on the search path for a bare name, else
+    where the name points (which must be free or be the program)."""
+    if executable is None or name == str(executable):
+        yield
+        return
+    target = Path(executable).resolve()
+    if "/" not in name:
+        bin_dir = scratch / "bin"
+        bin_dir.mkdir()
+        bin_dir.chmod(0o755)  # as the log directory, for another user
+        (bin_dir / name).symlink_to(target)
+        env["PATH"] = f"{bin_dir}{os.pathsep}{env.get('PATH', os.defpath)}"
+        yield
+        return
+    path = Path(cwd or os.getcwd()) / name
+    if path.exists() and path.samefile(target):
+        yield
+        return
+    path.symlink_to(target)  # fails, as it should, when the name is taken
+    try:
+        yield
+    finally:
+        path.unlink()
 
 
 # --- Private mount namespaces (Linux) --------------------------------------

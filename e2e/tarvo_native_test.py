@@ -83,13 +83,13 @@ class TarvoCase(unittest.TestCase):
         full_env.update(env or {})
         program = str(program or self.program)
         argv = [argv0 or program] + list(args)
-        executable = program
+        outer = None
         if mounts:
-            argv = harness.with_bind_mounts([program] + list(args), mounts)
-            executable = None
             self.assertIsNone(argv0, "argv[0] cannot be set in a namespace")
-        result = harness.run(argv, env=full_env, cwd=cwd or self.root,
-                             executable=executable)
+            def outer(command):
+                return harness.with_bind_mounts(command, mounts)
+        result = harness.run_launcher(argv, env=full_env, cwd=cwd or self.root,
+                                      executable=program, outer=outer)
         return result, harness.read_records(self.record)
 
     def expected_argv(self, java=None, args=(), rmiport=None, nfport=None,

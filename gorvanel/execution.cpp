@@ -15,6 +15,9 @@ constexpr std::size_t kOptionSize = 520;
 constexpr std::size_t kArgumentSlotSize = 520;
 constexpr std::size_t kClasspathSize = 262860;
 constexpr std::size_t kCommandLineSize = 3880;
+// Escaping at most doubles a text: where items are escaped the line gets
+// room for that, so that it is never cut.
+constexpr std::size_t kEscapedCommandLineSize = 2 * kCommandLineSize;
 constexpr int kVectorSize = 260;
 
 constexpr int kMaxUserArguments = 6;
@@ -97,29 +100,30 @@ void AppendEscaped(char* buffer, std::size_t capacity, const char* text) {
 // One item of the command line in double quotes: as it is on Windows, where
 // the Java VM splits the line itself; escaped where the line is split here
 // into the list the Java VM receives, so that the item arrives unchanged.
-void AppendItem(char* line, const platform::PathStyle& paths,
-                const char* text) {
-  Append(line, kCommandLineSize, "\"");
+void AppendItem(char* line, std::size_t capacity,
+                const platform::PathStyle& paths, const char* text) {
+  Append(line, capacity, "\"");
   if (paths.escapes_quoted_items) {
-    AppendEscaped(line, kCommandLineSize, text);
+    AppendEscaped(line, capacity, text);
   } else {
-    Append(line, kCommandLineSize, text);
+    Append(line, capacity, text);
   }
-  Append(line, kCommandLineSize, "\"");
+  Append(line, capacity, "\"");
 }
 
 // The Java executable first, then every entry after the program's name, each
 // in double quotes.
-void BuildCommandLine(char* line, const char* java_runtime,
+void BuildCommandLine(char* line, std::size_t capacity,
+                      const char* java_runtime,
                       const platform::PathStyle& paths,
                       const char* const* vector, int count) {
   char java[kOptionSize];
   std::snprintf(java, sizeof(java), "%s%cbin%cjava%s", java_runtime,
                 paths.separator, paths.separator, paths.program_suffix);
-  AppendItem(line, paths, java);
+  AppendItem(line, capacity, paths, java);
   for (int i = 1; i < count; ++i) {
-    Append(line, kCommandLineSize, " ");
-    AppendItem(line, paths, vector[i]);
+    Append(line, capacity, " ");
+    AppendItem(line, capacity, paths, vector[i]);
   }
 }
 
@@ -189,9 +193,12 @@ int ExecuteJavaCommand(platform::Processes& processes,
   startup.cb = kStartupInfoSize;
 
   // A failed allocation throws, and nothing catches it: the process ends.
-  std::unique_ptr<char[]> line(new char[kCommandLineSize]());
-  BuildCommandLine(line.get(), cache.JavaRuntimeDirectory(), paths, vector,
-                   count);
+  const std::size_t capacity = paths.escapes_quoted_items
+                                   ? kEscapedCommandLineSize
+                                   : kCommandLineSize;
+  std::unique_ptr<char[]> line(new char[capacity]());
+  BuildCommandLine(line.get(), capacity, cache.JavaRuntimeDirectory(), paths,
+                   vector, count);
   if (!processes.CreateProcessA(nullptr, line.get(), nullptr, nullptr, 0,
                                 platform::kNormalPriorityClass, nullptr,
                                 nullptr, &startup, &g_process_information)) {

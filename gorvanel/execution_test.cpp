@@ -110,6 +110,25 @@ TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
   EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
 }
 
+// Escaping doubles a quote or a final backslash: with long directories and
+// six such arguments the line outgrows 3,879 characters, and a line cut
+// there would hand the Java VM a shortened last argument.
+TEST_F(ExecutionTest, OnLinuxTheLongestEscapedLineIsNotCut) {
+  registry.Set(kProvider, "optPathName", "/" + std::string(232, 'o'));
+  registry.Set(kProvider, "etcPathName", "/" + std::string(258, 'e'));
+  registry.Set(kProvider, "varPathName", "/" + std::string(258, 'v'));
+  registry.Set(kSite, "jrePathName", "/" + std::string(258, 'j'));
+  const std::vector<std::string> user = {
+      std::string(255, '"'), std::string(255, '\\'), std::string(255, '"'),
+      std::string(255, '\\'), std::string(255, '"'), std::string(255, '\\')};
+  ASSERT_EQ(Run(user, platform::kPosixPaths), 0);
+  std::vector<std::string> items =
+      platform::SplitCommandLine(processes.lines.at(0).c_str());
+  ASSERT_EQ(items.size(), 13u);
+  EXPECT_EQ(items[0], "/" + std::string(258, 'j') + "/bin/java");
+  EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
+}
+
 TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {
   const char* const keys[] = {kProvider, kProvider, kProvider, kSite};
   const char* const names[] = {"optPathName", "etcPathName", "varPathName",

@@ -35,8 +35,9 @@ need_package() {  # need_package PACKAGE
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
   echo "setup-deps: not a Debian system; install cmake, g++, make, python3," \
-       "GoogleTest/GoogleMock, mingw-w64 for i686, 32-bit wine, a JDK and" \
-       "util-linux yourself" >&2
+       "GoogleTest/GoogleMock, clang with libFuzzer, mingw-w64 for i686," \
+       "32-bit wine, a JDK, util-linux, valgrind, clang-tidy and cppcheck" \
+       "yourself" >&2
   exit 0
 fi
 
@@ -46,6 +47,10 @@ need_command make make
 need_command python3 python3
 need_package libgtest-dev
 need_package libgmock-dev
+# make fuzz: clang with libFuzzer and the sanitizers' runtimes.
+need_command clang clang
+need_command clang++ clang
+need_package libclang-rt-dev
 need_command i686-w64-mingw32-g++ g++-mingw-w64-i686
 need_command i686-w64-mingw32-windres binutils-mingw-w64-i686
 need_command wine wine
@@ -53,6 +58,11 @@ need_package wine32:i386
 need_command javac default-jdk-headless
 need_command unshare util-linux
 need_command setpriv util-linux
+# The checks of make test: valgrind over the end-to-end runs, static
+# analysis by make lint.
+need_command valgrind valgrind
+need_command clang-tidy clang-tidy
+need_command cppcheck cppcheck
 
 if ((${#missing[@]} == 0)); then
   exit 0

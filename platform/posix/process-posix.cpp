@@ -22,6 +22,8 @@ constexpr DWORD kWaitTimeout = 0x102;
 constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
 
 // How long a wait with a time limit sleeps between looks at the child.
+// (5 000 000 fits an int: the product is widened, never cut.)
+// NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result)
 constexpr long kPollNanoseconds = 5 * 1000 * 1000;
 
 struct ChildProcess {

@@ -1,5 +1,5 @@
 // The registry of this machine on Linux: the export file named by
-// TALVANE_REGISTRY, read on the first call and kept for the process.
+// TALVANE_REGISTRY, opened on the first call and kept for the process.
 #include "platform/posix/registry_file.h"
 #include "platform/registry.h"
 

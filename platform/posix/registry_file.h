@@ -1,6 +1,5 @@
 // The registry on Linux: the keys and values of one export file in the
-// format that regedit writes, read into memory and served through the
-// narrow Windows calls.
+// format that regedit writes, served through the narrow Windows calls.
 #pragma once
 
 #include <cstdint>
@@ -31,35 +30,53 @@ struct RegistryFileKey {
   const RegistryValue* FindValue(std::string_view name) const;
 };
 
-// All keys of an export file, applied in file order the way regedit
-// imports it. The five roots always exist.
+// The bytes of an export file: a copy in memory or a read-only mapping.
+class RegistryBytes;
+
+// The keys of an export file, applied in file order the way regedit
+// imports it. The five roots always exist. A key is looked for when first
+// asked for, in one pass over the text that keeps only that key's values,
+// and the answer is kept; the text is held, not parsed into a tree. Not
+// for use from more than one thread.
 class RegistryFile {
  public:
+  // The roots alone, without values.
   RegistryFile();
+  RegistryFile(RegistryFile&&) noexcept;
+  RegistryFile& operator=(RegistryFile&&) noexcept;
+  ~RegistryFile();
 
-  // Parses a whole file held in memory: "REGEDIT4" or "Windows Registry
+  // A file held in memory (copied): "REGEDIT4" or "Windows Registry
   // Editor Version 5.00", the latter also UTF-16LE with its byte-order
   // mark. Unparsable lines are skipped; without a known header there are
   // no keys beyond the roots.
   static RegistryFile Parse(std::string_view bytes);
 
   // The key at `path` ("HKEY_LOCAL_MACHINE\\A\\B", HKLM for short, any
-  // letter case), or null.
+  // letter case), or null. The key stays valid as long as the file.
   const RegistryFileKey* FindKey(std::string_view path) const;
 
  private:
-  friend class RegistryFileParser;
+  friend RegistryFile LoadRegistryFile(const std::string& path);
 
-  // Ordered by folded path, so a key's subkeys follow it in one run.
-  std::map<std::string, RegistryFileKey> keys_;
+  explicit RegistryFile(std::unique_ptr<RegistryBytes> bytes);
+  // The key at the folded full path `path`, or null.
+  std::unique_ptr<RegistryFileKey> Scan(const std::string& path) const;
+
+  std::unique_ptr<RegistryBytes> bytes_;  // null: the roots alone
+  bool wide_text_ = false;     // UTF-16LE, else 8-bit text taken as UTF-8
+  bool wide_strings_ = false;  // version 5: hex strings are UTF-16LE
+  std::size_t body_ = 0;       // where the line after the header begins
+  // Keys asked for so far by folded path; null for one that is not there.
+  mutable std::map<std::string, std::unique_ptr<RegistryFileKey>> found_;
 };
 
 // The file that the registry of this machine is read from: the
 // environment variable TALVANE_REGISTRY, else the default path.
 std::string RegistryFilePath();
 
-// Reads and parses `path`; a missing or unreadable file gives the roots
-// alone.
+// Maps `path` (reads it, when it is no regular file); a missing or
+// unreadable file gives the roots alone.
 RegistryFile LoadRegistryFile(const std::string& path);
 
 // A Registry over a RegistryFile that is loaded on first use.
@@ -77,18 +94,14 @@ class FileRegistry : public Registry {
   LONG RegCloseKey(HKEY key) override;
 
  private:
-  struct OpenKey {
-    std::string path;
-    const RegistryFileKey* key;
-  };
-
   const RegistryFile& File();
-  // The path and contents of a predefined root or an open handle.
-  bool Resolve(HKEY key, OpenKey* open);
+  // The path of a predefined root or an open handle. Only the path: a
+  // root's values are looked for only when one is queried.
+  bool Resolve(HKEY key, std::string* path);
 
   std::function<RegistryFile()> load_;
   std::unique_ptr<RegistryFile> file_;
-  std::unordered_map<HKEY, OpenKey> open_keys_;
+  std::unordered_map<HKEY, std::string> open_keys_;
   std::uintptr_t last_handle_ = 0x1000;
 };
 

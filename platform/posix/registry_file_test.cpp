@@ -183,6 +183,42 @@ TEST(RegistryFileKeyTest, DeletionsApplyInFileOrder) {
   EXPECT_EQ(std::string("2\0", 2), Data(file, "HKLM\\Keep", "y"));
 }
 
+TEST(RegistryFileKeyTest, ContinuedHexOfAnotherKeyHidesItsLines) {
+  // Lines that continue a hex value belong to it, whichever key it stands
+  // in (one deleted just before included): they are never key lines.
+  const std::string body =
+      "[HKEY_LOCAL_MACHINE\\T]\r\n"
+      "\"v\"=\"1\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Other]\r\n"
+      "\"b\"=hex:01,\\\r\n"
+      "[HKEY_LOCAL_MACHINE\\T]\r\n"
+      "\"w\"=\"2\"\r\n"
+      "[-HKEY_LOCAL_MACHINE\\Gone]\r\n"
+      "\"lost\"=HEX(2):41,\\\r\n"
+      "  [-HKEY_LOCAL_MACHINE\\T]\r\n";
+  const std::string narrow = V5(body);
+  const std::string wide =
+      Utf16LeFile(std::u16string(narrow.begin(), narrow.end()));
+  for (const std::string& text : {narrow, wide}) {
+    const RegistryFile file = RegistryFile::Parse(text);
+    const RegistryFileKey* key = file.FindKey("HKLM\\T");
+    ASSERT_NE(nullptr, key);
+    EXPECT_EQ(1u, key->values.size());
+    EXPECT_EQ(std::string("2\0", 2), Data(file, "HKLM\\Other", "w"));
+  }
+}
+
+TEST(RegistryFileEncodingTest, Utf16LineFeedIsAWholeUnit) {
+  // U+4E0A and U+0A0A U+4E00 hold a byte 0x0A, the latter followed by a
+  // zero byte: no line ends inside them.
+  const RegistryFile file = RegistryFile::Parse(
+      Utf16LeFile(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                  u"[HKEY_LOCAL_MACHINE\\\u4e0a]\r\n"
+                  u"\"\u0a0a\u4e00\"=\"\u4e0a\"\r\n"));
+  EXPECT_EQ(std::string("\xE4\xB8\x8A\0", 4),
+            Data(file, "HKLM\\\xE4\xB8\x8A", "\xE0\xA8\x8A\xE4\xB8\x80"));
+}
+
 // A FileRegistry over in-memory text.
 FileRegistry RegistryOf(const std::string& text) {
   return FileRegistry([text] { return RegistryFile::Parse(text); });
@@ -313,6 +349,61 @@ TEST(FileRegistryLoadTest, ReadsTheFileNamedByTheEnvironment) {
                                               kKeyRead, &key));
   unsetenv("TALVANE_REGISTRY");
   EXPECT_EQ("/etc/opt/talvane/registry.reg", RegistryFilePath());
+}
+
+// A file of its own under /tmp holding `bytes`, or "" when it cannot be
+// made. The caller removes it.
+std::string TemporaryFile(const std::string& bytes) {
+  char path[] = "/tmp/registry_file_test_XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return "";
+  const bool written =
+      write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+  close(fd);
+  return written ? path : "";
+}
+
+TEST(FileRegistryLoadTest, LargeEmptyAndPipedFiles) {
+  // More than a scan reads before it hands pages back, with keys at both
+  // ends, looked for from the end first.
+  std::string text = V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n");
+  while (text.size() < (3u << 20)) {
+    text += "[HKEY_LOCAL_MACHINE\\Filler\\" + std::to_string(text.size()) +
+            "]\r\n\"Name\"=\"" + std::string(200, 'f') + "\"\r\n";
+  }
+  text += "[HKEY_LOCAL_MACHINE\\Last]\r\n\"v\"=\"end\"\r\n";
+  const std::string large = TemporaryFile(text);
+  ASSERT_NE("", large);
+  const RegistryFile file = LoadRegistryFile(large);
+  std::remove(large.c_str());  // what was mapped stays readable
+  EXPECT_EQ(std::string("end\0", 4), Data(file, "HKLM\\Last", "v"));
+  EXPECT_EQ(std::string("start\0", 6), Data(file, "HKLM\\First", "v"));
+
+  const std::string empty = TemporaryFile("");
+  ASSERT_NE("", empty);
+  const RegistryFile none = LoadRegistryFile(empty);
+  std::remove(empty.c_str());
+  EXPECT_NE(nullptr, none.FindKey("HKEY_LOCAL_MACHINE"));
+  EXPECT_EQ(nullptr, none.FindKey("HKEY_LOCAL_MACHINE\\First"));
+
+  // A pipe cannot be mapped: it is read. A root's value is read through
+  // the root's own handle.
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  const std::string piped =
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"r\"=dword:00000005\n";
+  ASSERT_EQ(ssize_t(piped.size()), write(fds[1], piped.data(), piped.size()));
+  close(fds[1]);
+  FileRegistry registry([&fds] {
+    return LoadRegistryFile("/proc/self/fd/" + std::to_string(fds[0]));
+  });
+  DWORD type = 0;
+  DWORD size = 0;
+  EXPECT_EQ(0, registry.RegQueryValueExA(LocalMachineKey(), "R", nullptr, &type,
+                                         nullptr, &size));
+  EXPECT_EQ(kRegDword, type);
+  EXPECT_EQ(4u, size);
+  close(fds[0]);
 }
 
 }  // namespace
