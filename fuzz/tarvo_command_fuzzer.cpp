@@ -1,0 +1,255 @@
+// tarvo's command assembly over the recording fakes: whatever the registry,
+// tarvo.ini and the operator's arguments hold, the launcher either ends
+// with 1 having run nothing or runs one command line that is the one a
+// plain model builds, fits its 8191 characters and hands the Java VM the
+// operator's arguments exactly.
+//
+// Input: three bytes, then fields separated by 0x1E:
+//   byte 0  bits 0-3: optPathName, etcPathName, varPathName, jrePathName
+//           present; bit 4: tarvo.ini present; bit 5: Linux paths;
+//           bit 6: nfport defined; bit 7: tovrexm defined
+//   byte 1  bits 0-3: the value's bytes get a terminator; bit 4: no argv
+//           at all
+//   byte 2  the interpreter's status, signed
+//   fields  optPathName, etcPathName, varPathName, jrePathName (the bytes
+//           of the value), tarvo.ini (as text mode delivers it), argv[0],
+//           then the operator's arguments
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "fuzz/ini_model.h"
+#include "platform/cmdline.h"
+#include "platform/path_style.h"
+#include "tarvo/launcher.h"
+#include "tarvo/test_fakes.h"
+
+namespace {
+
+constexpr char kSiteKey[] =
+    "SOFTWARE\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+constexpr const char* kValueNames[] = {"optPathName", "etcPathName",
+                                       "varPathName", "jrePathName"};
+constexpr char kClassName[] =
+    "com.talvane.vantrel.pennimark.san.manager.cli.tarvo.Tarvo";
+constexpr std::size_t kMaxArguments = 40;
+constexpr platform::WORD kNfport = 40123;
+constexpr platform::WORD kTovrexm = 20001;
+
+enum Value { kOpt, kEtc, kVar, kJre };
+
+struct Case {
+  bool present[4] = {};
+  std::string value[4];
+  bool has_ini = false;
+  std::string ini;
+  bool posix = false;
+  bool nfport = false;
+  bool tovrexm = false;
+  int status = 0;
+  bool has_argv = true;
+  std::vector<std::string> argv;  // C strings: no zero bytes
+};
+
+Case ReadCase(const std::uint8_t* data, std::size_t size) {
+  Case c;
+  const std::uint8_t flags = data[0];
+  const std::uint8_t terminators = data[1];
+  for (int i = 0; i < 4; ++i) c.present[i] = (flags >> i) & 1;
+  c.has_ini = (flags >> 4) & 1;
+  c.posix = (flags >> 5) & 1;
+  c.nfport = (flags >> 6) & 1;
+  c.tovrexm = (flags >> 7) & 1;
+  c.has_argv = ((terminators >> 4) & 1) == 0;
+  c.status = static_cast<std::int8_t>(data[2]);
+
+  std::vector<std::string> fields = fuzz::SplitFields(data + 3, size - 3);
+  fields.resize(std::max<std::size_t>(fields.size(), 6));
+  for (int i = 0; i < 4; ++i) {
+    c.value[i] = fields[i];
+    if ((terminators >> i) & 1) c.value[i].push_back('\0');
+  }
+  c.ini = fields[4];
+  if (c.has_argv) {
+    for (std::size_t i = 5; i < fields.size() && c.argv.size() <= kMaxArguments;
+         ++i)
+      c.argv.push_back(fuzz::CString(fields[i]));
+  }
+  return c;
+}
+
+// --- The model -------------------------------------------------------------
+
+// The settings lookup: a value that fits the 260-byte window and holds 1 to
+// 259 characters before its first zero byte (or the window's end).
+bool Setting(const Case& c, Value which, std::string* text) {
+  if (!c.present[which] || c.value[which].size() > 260) return false;
+  *text = fuzz::CString(c.value[which]);
+  return !text->empty() && text->size() < 260;
+}
+
+// The parts with a separator between each two.
+std::string Joined(char sep, std::initializer_list<const char*> parts) {
+  std::string path;
+  bool first = true;
+  for (const char* part : parts) {
+    if (!first) path.push_back(sep);
+    path += part;
+    first = false;
+  }
+  return path;
+}
+
+std::string IniPath(const Case& c, char sep) {
+  const std::string program = c.argv.empty() ? "" : c.argv[0];
+  const std::size_t last = program.rfind(sep);
+  return (last == std::string::npos ? "" : program.substr(0, last + 1)) +
+         "tarvo.ini";
+}
+
+struct Expected {
+  bool runs = false;
+  std::string runtime;              // the Java runtime directory
+  std::vector<std::string> items;   // as the Java VM is to see them
+  std::string line;
+};
+
+std::string TrailingBackslashes(const std::string& argument) {
+  const std::size_t last = argument.find_last_not_of('\\');
+  return argument.substr(last == std::string::npos ? 0 : last + 1);
+}
+
+Expected Model(const Case& c) {
+  Expected e;
+  for (std::size_t i = 1; i < c.argv.size(); ++i)
+    if (c.argv[i].find_first_of("\"\r\n") != std::string::npos) return e;
+  std::string opt, etc, var;
+  if (!Setting(c, kOpt, &opt) || !Setting(c, kVar, &var) ||
+      !Setting(c, kEtc, &etc))
+    return e;
+  const char sep = c.posix ? '/' : '\\';
+  const std::string package = opt + sep + "KVXPdkmgr";
+  const std::string library = package + sep + "lib";
+  const std::string etc_current = Joined(sep, {"", "opt", "KVXPdkmgr", "current"});
+  const std::string options[] = {
+      "-Djava.library.path=\"" + library + "\"",
+      "-Dpellucor.optdir=\"" + package + "\"",
+      "-Dpellucor.etcdir=\"" + etc + etc_current + "\"",
+      "-Dpellucor.vardir=\"" + var + etc_current + "\"",
+  };
+  for (int i = 1; i < 4; ++i)
+    if (options[i].size() > 283) return e;
+
+  const std::string ini_path = IniPath(c, sep);
+  if (c.has_ini && ini_path.size() <= 259) {
+    e.runtime = fuzz::IniValue(fuzz::FirstIniLine(c.ini));
+  } else if (!Setting(c, kJre, &e.runtime)) {
+    return e;
+  }
+  const std::string java = e.runtime + Joined(sep, {"", "bin", "java"});
+  if (java.size() + 1 > 259) return e;
+
+  const std::string rmiport =
+      "-Dpellucor.rmiport=" + std::to_string(c.tovrexm ? kTovrexm : 0);
+  const std::string nfport =
+      "-Dpellucor.nfport=" + std::to_string(c.nfport ? kNfport : 23456);
+  e.line = "\"\"" + java + "\"";
+  for (const std::string& element :
+       {options[0], options[1], options[2], options[3], rmiport, nfport,
+        std::string(kClassName)})
+    e.line += " " + element;
+  for (std::size_t i = 1; i < c.argv.size(); ++i)
+    e.line += " \"" + c.argv[i] + TrailingBackslashes(c.argv[i]) + "\"";
+  e.line += "\"";
+  if (e.line.size() > 8191) return e;
+
+  e.runs = true;
+  e.items = {java,
+             "-Djava.library.path=" + library,
+             "-Dpellucor.optdir=" + package,
+             "-Dpellucor.etcdir=" + etc + etc_current,
+             "-Dpellucor.vardir=" + var + etc_current,
+             rmiport,
+             nfport,
+             kClassName};
+  e.items.insert(e.items.end(), c.argv.begin() + (c.argv.empty() ? 0 : 1),
+                 c.argv.end());
+  return e;
+}
+
+// --- The run -----------------------------------------------------------------
+
+bool Holds(const std::string& text, const char* characters) {
+  return text.find_first_of(characters) != std::string::npos;
+}
+
+// What must hold of any command line the launcher runs, whatever the model
+// says: its limit, its outer quotes, and, where the directories leave the
+// quoting alone, the Java VM's split giving the elements and arguments back.
+void CheckLine(const Case& c, const Expected& e, const std::string& line) {
+  FUZZ_CHECK(line.size() <= 8191);
+  FUZZ_CHECK(line.compare(0, 2, "\"\"") == 0);
+  FUZZ_CHECK(line.size() >= 3 && line.back() == '"');
+  std::string opt, etc, var;
+  Setting(c, kOpt, &opt);
+  Setting(c, kEtc, &etc);
+  Setting(c, kVar, &var);
+  const std::string directories = opt + etc + var + e.runtime;
+  if (!Holds(directories, "\r\n")) FUZZ_CHECK(!Holds(line, "\r\n"));
+  if (Holds(directories, "\"")) return;
+  // The interpreter drops the first and the last quote.
+  const std::string inner = line.substr(1, line.size() - 2);
+  const std::vector<std::string> items =
+      platform::SplitCommandLine(inner.c_str());
+  FUZZ_CHECK(items == e.items);
+  FUZZ_CHECK(items.size() == 8 + (c.argv.empty() ? 0 : c.argv.size() - 1));
+  for (std::size_t i = 1; i < c.argv.size(); ++i)
+    FUZZ_CHECK(items[7 + i] == c.argv[i]);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size < 3) return 0;
+  const Case c = ReadCase(data, size);
+
+  tarvo_test::FakeRegistry registry;
+  tarvo_test::FakeSockets sockets;
+  tarvo_test::FakeEnvironment environment;
+  tarvo_test::FakeTextFiles files;
+  tarvo_test::FakeInterpreter interpreter;
+  for (int i = 0; i < 4; ++i)
+    if (c.present[i]) registry.SetBytes(kSiteKey, kValueNames[i], c.value[i]);
+  if (c.nfport) sockets.Define("nfport", "tcp", kNfport);
+  if (c.tovrexm) sockets.Define("tovrexm", "tcp", kTovrexm);
+  const char sep = c.posix ? '/' : '\\';
+  if (c.has_ini) files.files[IniPath(c, sep)] = c.ini;
+  interpreter.status = c.status;
+
+  std::vector<const char*> argv;
+  for (const std::string& argument : c.argv) argv.push_back(argument.c_str());
+  argv.push_back(nullptr);
+  const tarvo::Platform p{registry, sockets, environment, files, interpreter,
+                          c.posix ? platform::kPosixPaths
+                                  : platform::kWindowsPaths};
+  const int status =
+      tarvo::RunLauncher(p, static_cast<int>(c.argv.size()), argv.data());
+
+  const Expected e = Model(c);
+  FUZZ_CHECK(interpreter.lines.size() == (e.runs ? 1u : 0u));
+  FUZZ_CHECK(registry.open_handles == 0);
+  FUZZ_CHECK(files.open_streams == 0);
+  if (!e.runs) {
+    FUZZ_CHECK(status == 1);
+    return 0;
+  }
+  FUZZ_CHECK(status == c.status);
+  FUZZ_CHECK(interpreter.lines[0] == e.line);
+  CheckLine(c, e, interpreter.lines[0]);
+  return 0;
+}
