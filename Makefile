@@ -1,5 +1,8 @@
-# Entry points: `make test` builds and tests both presets, `make demo` runs
-# tarvo on a sample installation. Both set up what is missing first.
+# Entry points: `make test` runs every test (native unit and end-to-end
+# tests, the same under sanitizers and valgrind, static analysis, the fuzzers
+# when CI=true, and the Windows build under Wine, last); `make demo` runs both
+# launchers on a sample installation with a real Java VM. Both set up what
+# is missing first.
 .DEFAULT_GOAL := test
 .PHONY: test demo deps native windows clean
 # The legs run one after the other, native first, even under make -j.
@@ -43,7 +46,7 @@ windows: deps
 	cmake --build --preset windows-i686; \
 	ctest --preset windows-i686
 
-test: native asan lint windows fuzz-ci
+test: native asan lint fuzz-ci windows
 
 # Packages, each in its build tree's packages/: the .tar.gz and .deb of the
 # native build, the ZIP of the Windows build. The ZIP needs only the cross
