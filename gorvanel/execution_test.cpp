@@ -24,7 +24,7 @@ const char kProvider[] =
 const char kSite[] =
     "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
 
-// The worked example's line up to the user arguments.
+// The documented example's line up to the user arguments.
 const char kFixedPart[] =
     "\"C:\\Svc\\JRE6\\bin\\java.exe\" \"-Dqrvex.optdir=C:\\Svc\\Info\" "
     "\"-Dqrvex.etcdir=D:\\InfoData\\etc\" \"-Dqrvex.vardir=D:\\InfoData\\var\" "
