@@ -30,17 +30,19 @@ lint: deps
 	cmake --preset native
 	tools/lint.sh build/native
 
-# The Windows leg needs the cross compilers and Wine: without them it is
-# skipped, except in CI, where it must run.
-windows: deps
-	@if ! tools/setup-deps.sh --windows-ready; then \
+# Starts a recipe line that needs the Windows tools (mingw-w64 for i686 and
+# wine32): without them the rest is skipped, except in CI, where it must run.
+windows_tools_or_skip = if ! tools/setup-deps.sh --windows-ready; then \
 	  if [ "$${CI:-}" = true ]; then \
-	    echo "make: the Windows tools (mingw-w64 i686, wine32) are missing; CI=true needs the Windows leg" >&2; \
+	    echo "make: the Windows tools (mingw-w64 i686, wine32) are missing; CI=true needs the $(1)" >&2; \
 	    exit 1; \
 	  fi; \
-	  echo "make: the Windows tools (mingw-w64 i686, wine32) are missing: Windows leg skipped"; \
+	  echo "make: the Windows tools (mingw-w64 i686, wine32) are missing: $(1) skipped"; \
 	  exit 0; \
-	fi; \
+	fi
+
+windows: deps
+	@$(call windows_tools_or_skip,Windows leg); \
 	set -ex; \
 	cmake --preset windows-i686; \
 	cmake --build --preset windows-i686; \
@@ -49,22 +51,14 @@ windows: deps
 test: native asan lint fuzz-ci windows
 
 # Packages, each in its build tree's packages/: the .tar.gz and .deb of the
-# native build, the ZIP of the Windows build. The ZIP needs only the cross
-# compilers; without them it is skipped, except in CI.
+# native build, the ZIP of the Windows build (skipped, except in CI, without
+# the Windows tools).
 .PHONY: package
 package: deps
 	cmake --preset native
 	cmake --build --preset native
 	cpack --config build/native/CPackConfig.cmake
-	@if ! command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || \
-	    ! command -v i686-w64-mingw32-windres >/dev/null 2>&1; then \
-	  if [ "$${CI:-}" = true ]; then \
-	    echo "make: mingw-w64 for i686 is missing; CI=true needs the Windows package" >&2; \
-	    exit 1; \
-	  fi; \
-	  echo "make: mingw-w64 for i686 is missing: Windows package skipped"; \
-	  exit 0; \
-	fi; \
+	@$(call windows_tools_or_skip,Windows package); \
 	set -ex; \
 	cmake --preset windows-i686; \
 	cmake --build --preset windows-i686; \

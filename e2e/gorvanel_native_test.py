@@ -41,7 +41,7 @@ def admitted_here():
     return os.getegid() == 0 or 0 in os.getgroups()
 
 
-class GorvanelCase(unittest.TestCase):
+class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
     """An installation in a fresh directory (with blanks in its name): the
     provider key names <root>/Info Opt, <root>/Info Etc and <root>/Info Var,
     the site key <root>/Info Jre, which holds the stub as bin/java."""
@@ -110,21 +110,8 @@ class GorvanelCase(unittest.TestCase):
     def assertLaunched(self, outcome, args=(), status=0, stdout=b"", **kw):
         """The stub ran once with the expected vector; gorvanel printed
         stdout and nothing on standard error."""
-        result, records = outcome
-        self.assertEqual(result.status, status, result.describe())
-        self.assertEqual(len(records), 1, "the stub should run once")
-        self.assertEqual(records[0].text_argv(),
-                         self.expected_argv(args, **kw))
-        self.assertEqual(result.stdout, stdout)
-        self.assertEqual(result.stderr, b"")
-
-    def assertRefused(self, outcome, stdout):
-        """Status 1, exactly stdout printed, nothing started."""
-        result, records = outcome
-        self.assertEqual(result.status, 1, result.describe())
-        self.assertEqual(result.stdout, stdout)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(records, [], "nothing should have been started")
+        return self.assertStartedOnce(
+            outcome, self.expected_argv(args, **kw), status, stdout)
 
 
 class ArgumentCountTest(GorvanelCase):

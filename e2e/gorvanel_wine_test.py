@@ -46,7 +46,7 @@ def tearDownModule():
     PREFIX.stop_server()
 
 
-class GorvanelWineCase(unittest.TestCase):
+class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
     """The sample installation: C:\\Svc\\Info, D:\\InfoData for both the
     configuration and the variable data, C:\\Svc\\JRE6 holding the stub as
     bin\\java.exe. Drive D: is a fresh host directory, which also takes the
@@ -91,21 +91,9 @@ class GorvanelWineCase(unittest.TestCase):
 
     def assertLaunched(self, outcome, args, status=0, stdout=b""):
         """java.exe ran once with the sample's vector and the arguments."""
-        result, records = outcome
-        self.assertEqual(result.status, status, result.describe())
-        self.assertEqual(result.stdout, stdout)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(len(records), 1, "java.exe should run once")
-        self.assertEqual(records[0].text_argv(), harness.gorvanel_java_argv(
-            SEP, JAVA, r"C:\Svc\Info", r"D:\InfoData", r"D:\InfoData", args))
-        return records[0]
-
-    def assertRefused(self, outcome, stdout):
-        result, records = outcome
-        self.assertEqual(result.status, 1, result.describe())
-        self.assertEqual(result.stdout, stdout)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual(records, [], "nothing should have been started")
+        return self.assertStartedOnce(outcome, harness.gorvanel_java_argv(
+            SEP, JAVA, r"C:\Svc\Info", r"D:\InfoData", r"D:\InfoData", args),
+            status, stdout)
 
 
 class SampleInstallationTest(GorvanelWineCase):

@@ -472,6 +472,30 @@ class WinePrefix:
 
 # --- tarvo's Java command -------------------------------------------------
 
+class LauncherChecks:
+    """Checks of an outcome, (Result, records of the stub), shared by the
+    end-to-end tests of both launchers; mixed into a unittest.TestCase."""
+
+    def assertStartedOnce(self, outcome, argv, status=0, stdout=b""):
+        """The launcher ended with status after starting the Java program
+        once with argv, printing stdout and nothing on standard error."""
+        result, records = outcome
+        self.assertEqual(result.status, status, result.describe())
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(len(records), 1, "the Java program should run once")
+        self.assertEqual(records[0].text_argv(), argv)
+        return records[0]
+
+    def assertRefused(self, outcome, stdout=b""):
+        """Status 1, exactly stdout printed, nothing started."""
+        result, records = outcome
+        self.assertEqual(result.status, 1, result.describe())
+        self.assertEqual(result.stdout, stdout)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(records, [], "nothing should have been started")
+
+
 def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):
     """The argument vector the Java VM gets from tarvo, once the command
     line has been split: the program, seven fixed elements, the operator's

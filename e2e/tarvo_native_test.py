@@ -20,7 +20,7 @@ BUILD = harness.build_dir("native")
 SEP = "/"
 
 
-class TarvoCase(unittest.TestCase):
+class TarvoCase(harness.LauncherChecks, unittest.TestCase):
     """An installation in a fresh directory (with blanks in its name):
     tarvo in <root>/Mgr Opt/bin beside a tarvo.ini naming <root>/Mgr Jre,
     a registry naming <root>/Registry Jre, a stub java in both."""
@@ -105,22 +105,8 @@ class TarvoCase(unittest.TestCase):
     def assertLaunched(self, outcome, java=None, args=(), status=0, **kw):
         """tarvo ran the stub once with the expected vector and printed
         nothing of its own."""
-        result, records = outcome
-        self.assertEqual(result.status, status, result.describe())
-        self.assertEqual(len(records), 1, "the stub should run once")
-        self.assertEqual(records[0].text_argv(),
-                         self.expected_argv(java, args, **kw))
-        self.assertEqual(result.stdout, b"")
-        self.assertEqual(result.stderr, b"")
-        return records[0]
-
-    def assertRefused(self, outcome):
-        """Status 1, nothing started, nothing printed."""
-        result, records = outcome
-        self.assertEqual(result.status, 1, result.describe())
-        self.assertEqual(records, [], "nothing should have been started")
-        self.assertEqual(result.stdout, b"")
-        self.assertEqual(result.stderr, b"")
+        return self.assertStartedOnce(
+            outcome, self.expected_argv(java, args, **kw), status)
 
 
 class LaunchTest(TarvoCase):

@@ -29,7 +29,7 @@ def tearDownModule():
     PREFIX.stop_server()
 
 
-class TarvoWineCase(unittest.TestCase):
+class TarvoWineCase(harness.LauncherChecks, unittest.TestCase):
     """The sample installation: drive D: is a fresh host directory holding
     D:\\Mgr Opt\\bin\\tarvo.exe with a tarvo.ini naming D:\\Mgr Jre, and a
     registry naming D:\\Mgr Opt, D:\\Mgr Etc, D:\\Mgr Var and
@@ -80,20 +80,8 @@ class TarvoWineCase(unittest.TestCase):
             r"D:\Mgr Var", rmiport, nfport, args)
 
     def assertLaunched(self, outcome, args=(), status=0, **kw):
-        result, records = outcome
-        self.assertEqual(result.status, status, result.describe())
-        self.assertEqual(len(records), 1, "java.exe should run once")
-        self.assertEqual(records[0].text_argv(), self.expected_argv(args, **kw))
-        self.assertEqual(result.stdout, b"")
-        self.assertEqual(result.stderr, b"")
-        return records[0]
-
-    def assertRefused(self, outcome):
-        result, records = outcome
-        self.assertEqual(result.status, 1, result.describe())
-        self.assertEqual(records, [], "nothing should have been started")
-        self.assertEqual(result.stdout, b"")
-        self.assertEqual(result.stderr, b"")
+        return self.assertStartedOnce(
+            outcome, self.expected_argv(args, **kw), status)
 
 
 # The command line for the sample installation, as handed to the command

@@ -24,14 +24,10 @@ void NoteCache() { g_cache_in_place = CurrentPathCache() != nullptr; }
 class EntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char provider[] =
-        "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
-    registry.Set(provider, "optPathName", "C:\\Svc\\Info");
-    registry.Set(provider, "etcPathName", "D:\\InfoData");
-    registry.Set(provider, "varPathName", "D:\\InfoData");
-    registry.Set(
-        "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion",
-        "jrePathName", "C:\\Svc\\JRE6");
+    registry.Set(gorvanel_test::kProvider, "optPathName", "C:\\Svc\\Info");
+    registry.Set(gorvanel_test::kProvider, "etcPathName", "D:\\InfoData");
+    registry.Set(gorvanel_test::kProvider, "varPathName", "D:\\InfoData");
+    registry.Set(gorvanel_test::kSite, "jrePathName", "C:\\Svc\\JRE6");
     security.groups = {"Administrators"};
     processes.on_create = NoteCache;
   }

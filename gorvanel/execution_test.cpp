@@ -19,10 +19,8 @@ using gorvanel_test::FakeProcesses;
 using gorvanel_test::FakeRegistry;
 using gorvanel_test::Log;
 
-const char kProvider[] =
-    "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
-const char kSite[] =
-    "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+using gorvanel_test::kProvider;
+using gorvanel_test::kSite;
 
 // The documented example's line up to the user arguments.
 const char kFixedPart[] =

@@ -14,10 +14,8 @@ namespace {
 using gorvanel_test::FakeRegistry;
 using gorvanel_test::Log;
 
-const char kProvider[] =
-    "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
-const char kSite[] =
-    "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+using gorvanel_test::kProvider;
+using gorvanel_test::kSite;
 const char kProviderPath[] =
     "HKEY_LOCAL_MACHINE\\Software\\Talvane\\Kestrin-NLX\\Datumwell\\"
     "CurrentVersion";

@@ -18,6 +18,12 @@
 
 namespace gorvanel_test {
 
+// The two keys gorvanel reads, as subkeys of HKEY_LOCAL_MACHINE.
+constexpr char kProvider[] =
+    "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
+constexpr char kSite[] =
+    "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+
 using platform::BOOL;
 using platform::DWORD;
 using platform::HANDLE;
