@@ -217,6 +217,17 @@ class ExitCodeTest(GorvanelCase):
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
 
 
+class SignalTest(harness.SignalCases, GorvanelCase):
+    def waiting_run(self):
+        env = harness.clean_environment(
+            TALVANE_REGISTRY=self.registry,
+            **harness.stub_environment(self.record))
+        return [self.program, "-l"], env, self.program
+
+    def signalled_outcome(self, sig):
+        return 1, execution_error(f"EXE006:{128 + int(sig)}")
+
+
 class JavaCommandTest(GorvanelCase):
     def test_java_gets_the_installation_and_the_arguments(self):
         args = ["-a", "node01", "alpha", "beta gamma"]

@@ -12,13 +12,16 @@ Run as a script it also serves the build and the demo:
 """
 
 import contextlib
+import fcntl
 import os
 import shlex
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -273,12 +276,33 @@ def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
     turns the launcher's command into the one to run (as_user,
     with_bind_mounts), so that the wrapper runs inside it, with the
     launcher's user and mounts."""
+    with launcher_command(argv, env, cwd, executable) as command:
+        argv = outer(command.argv) if outer else command.argv
+        result = run(argv, env=command.env, cwd=cwd,
+                     executable=command.executable)
+        command.outcome = result.describe()
+    return result
+
+
+@dataclass
+class LauncherCommand:
+    """How to start a launcher: argv, env and executable as for run()."""
+    argv: list
+    env: dict
+    executable: object
+    outcome: str = "not run to its end"  # for the wrapper's report
+
+
+@contextlib.contextmanager
+def launcher_command(argv, env=None, cwd=None, executable=None):
+    """The LauncherCommand that runs a launcher, under LAUNCHER_WRAPPER
+    when that is set, for a run that ends within the block: whatever the
+    wrapper then leaves in its log directory fails it."""
     argv = [str(a) for a in argv]
     wrapper = launcher_wrapper()
     if not wrapper:
-        if outer is not None:
-            return run(outer(argv), env=env, cwd=cwd)
-        return run(argv, env=env, cwd=cwd, executable=executable)
+        yield LauncherCommand(argv, env, executable)
+        return
     env = dict(os.environ if env is None else env)
     with tempfile.TemporaryDirectory(prefix="launcher-wrapper-") as scratch:
         scratch = Path(scratch)
@@ -288,16 +312,14 @@ def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
         log_dir.chmod(0o1777)  # the launcher may run as another user
         command = [w.replace("{logdir}", str(log_dir)) for w in wrapper]
         with _invoked_as(argv[0], executable, cwd, env, scratch):
-            command += argv
-            result = run(outer(command) if outer else command, env=env,
-                         cwd=cwd)
+            invocation = LauncherCommand(command + argv, env, None)
+            yield invocation
         findings = [f"{path.name}:\n{path.read_text(errors='replace')}"
                     for path in sorted(log_dir.iterdir())
                     if path.stat().st_size > 0]
     if findings:
         raise AssertionError(f"{wrapper[0]} found faults in {argv[:1]} "
-                             f"({result.describe()}):\n" + "\n".join(findings))
-    return result
+                             f"({invocation.outcome}):\n" + "\n".join(findings))
 
 
 @contextlib.contextmanager
@@ -494,6 +516,148 @@ class LauncherChecks:
         self.assertEqual(result.stdout, stdout)
         self.assertEqual(result.stderr, b"")
         self.assertEqual(records, [], "nothing should have been started")
+
+
+# --- A launcher stopped by a signal (Linux) --------------------------------
+
+class SignalCases:
+    """End-to-end cases of a launcher stopped by a signal while its Java
+    program, the stub, waits (STUB_JAVA_WAIT); mixed into a suite's
+    unittest.TestCase, which gives self.root (a scratch directory) and:
+      waiting_run() -> (argv, env, executable) of a launcher run whose
+        stub records to the suite's record file;
+      signalled_outcome(sig) -> (status, stdout) of the launcher once its
+        Java program ended on sig (the stub then exits with 128 + sig)."""
+
+    WATCHED = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT)
+
+    def test_signal_sent_to_the_launcher_alone_reaches_the_java_program(self):
+        for sig in self.WATCHED:
+            with self.subTest(signal=sig.name):
+                launcher = self.start_waiting()
+                os.kill(launcher.pid, sig)
+                self.assertEndedAsJavaDid(launcher, sig)
+
+    def test_signal_from_the_terminal_reaches_the_java_program_once(self):
+        # The terminal signals the launcher's process group, the Java
+        # program with it.
+        for sig, key in ((signal.SIGINT, b"\x03"), (signal.SIGQUIT, b"\x1c")):
+            with self.subTest(signal=sig.name):
+                master, terminal = os.openpty()
+                self.addCleanup(os.close, master)
+                self.addCleanup(os.close, terminal)
+                launcher = self.start_waiting(
+                    stdin=terminal, start_new_session=True,
+                    preexec_fn=_take_terminal)
+                os.write(master, key)
+                self.assertEndedAsJavaDid(launcher, sig)
+
+    def test_launcher_killed_outright_takes_its_java_program_along(self):
+        launcher = self.start_waiting()
+        launcher.kill()
+        launcher.wait(timeout=RUN_TIMEOUT)
+        self.assertTrue(_poll(lambda: _process_gone(self.stub_pid), 20),
+                        "the Java program outlived its launcher")
+        self.assertEqual(self.signals_got(), [signal.SIGTERM])
+
+    # --- helpers ---
+
+    def start_waiting(self, **popen):
+        """Starts the launcher and returns it (a Popen) once its Java
+        program waits; self.stub_pid is then that program's pid."""
+        self.wait_file = self.root / "wait"
+        self.wait_file.unlink(missing_ok=True)
+        argv, env, executable = self.waiting_run()
+        env = dict(env, STUB_JAVA_WAIT=str(self.wait_file))
+        command = self.enterContext(
+            launcher_command(argv, env, self.root, executable))
+        self.output = [self.enterContext(tempfile.TemporaryFile())
+                       for _ in range(2)]
+        popen.setdefault("stdin", subprocess.DEVNULL)
+        launcher = subprocess.Popen(
+            command.argv, env=command.env, cwd=self.root,
+            executable=command.executable, stdout=self.output[0],
+            stderr=self.output[1], **popen)
+        self.addCleanup(_end_launcher, launcher)
+        _poll(lambda: self.wait_lines() or launcher.poll() is not None,
+              RUN_TIMEOUT)
+        lines = self.wait_lines()
+        self.assertTrue(lines and lines[0].startswith("ready "),
+                        f"the Java program never waited (launcher status "
+                        f"{launcher.poll()}, wait file {lines})")
+        self.stub_pid = int(lines[0].split()[1])
+        self.addCleanup(_end_stub, self.stub_pid)
+        return launcher
+
+    def wait_lines(self):
+        if not self.wait_file.exists():
+            return []
+        return self.wait_file.read_text().splitlines()
+
+    def signals_got(self):
+        """The signals the Java program got, in order."""
+        return [int(line.split()[1]) for line in self.wait_lines()
+                if line.startswith("signal ")]
+
+    def assertEndedAsJavaDid(self, launcher, sig):
+        """The launcher waited for its Java program, which got sig once and
+        ended on it, and ended as that program's end tells it to."""
+        status = launcher.wait(timeout=RUN_TIMEOUT)
+        stdout, stderr = (self._read(f) for f in self.output)
+        result = Result(status, stdout, stderr)
+        self.assertEqual(self.signals_got(), [sig], result.describe())
+        want_status, want_stdout = self.signalled_outcome(sig)
+        self.assertEqual(result.status, want_status, result.describe())
+        self.assertEqual(result.stdout, want_stdout)
+        self.assertEqual(result.stderr, b"")
+
+    @staticmethod
+    def _read(file):
+        file.seek(0)
+        return file.read()
+
+
+def _take_terminal():
+    """In the child, a session leader: the terminal on its standard input
+    becomes its controlling terminal, its process group the foreground."""
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+def _poll(predicate, timeout, interval=0.02):
+    """predicate's first true value within timeout seconds, else its last."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(interval)
+
+
+def _process_gone(pid):
+    """No process pid runs any more (a zombie nobody reaps counts as gone)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            text = stat.read()
+    except FileNotFoundError:
+        return True
+    return text[text.rindex(")") + 2] == "Z"
+
+
+def _end_launcher(launcher):
+    if launcher.poll() is None:
+        launcher.kill()
+    launcher.wait()
+
+
+def _end_stub(pid):
+    """A stub left behind by a failed case ends here, not a minute later;
+    its name is checked so that no reused pid is signalled."""
+    try:
+        name = Path(f"/proc/{pid}/comm").read_text().strip()
+        if name == "java" and not _process_gone(pid):
+            os.kill(pid, signal.SIGKILL)
+    except (FileNotFoundError, ProcessLookupError):
+        pass
 
 
 def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):
