@@ -277,9 +277,11 @@ def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
     with_bind_mounts), so that the wrapper runs inside it, with the
     launcher's user and mounts."""
     with launcher_command(argv, env, cwd, executable) as command:
-        argv = outer(command.argv) if outer else command.argv
-        result = run(argv, env=command.env, cwd=cwd,
-                     executable=command.executable)
+        if outer is None:
+            result = run(command.argv, env=command.env, cwd=cwd,
+                         executable=command.executable)
+        else:
+            result = run(outer(command.argv), env=command.env, cwd=cwd)
         command.outcome = result.describe()
     return result
 
