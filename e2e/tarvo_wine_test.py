@@ -16,7 +16,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix(BUILD / "wineprefix")
+PREFIX = harness.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 

@@ -72,8 +72,9 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
   EXPECT_EQ(console.output, "");
   EXPECT_TRUE(processes.passed_defaults);
   EXPECT_EQ(processes.flags, 32u);
+  // Every field zero but the size, which is the record's own.
   platform::StartupInfoA startup{};
-  startup.cb = 68;
+  startup.cb = sizeof(startup);
   EXPECT_EQ(std::memcmp(&processes.startup, &startup, sizeof(startup)), 0);
 
   // Nothing is escaped, and an empty argument is still an argument.
