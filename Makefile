@@ -54,7 +54,12 @@ windows: deps-test
 	fi; \
 	ctest --preset windows-$$leg --label-regex wine
 
-test: native asan lint fuzz-ci windows
+# The set-up scripts, against stand-ins for apt and dpkg.
+.PHONY: setup-test
+setup-test:
+	python3 -B tools/setup_deps_test.py
+
+test: setup-test native asan lint fuzz-ci windows
 
 # Packages, in each build tree's packages/: the .tar.gz and .deb of the
 # native build, the ZIP of the 32-bit Windows build (the product; the
