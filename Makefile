@@ -8,8 +8,9 @@
 # The legs run one after the other, native first, even under make -j.
 .NOTPARALLEL:
 
-.PHONY: deps-demo deps-test deps-fuzz deps-bench deps-package
-deps-%:
+DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package
+.PHONY: $(DEPS)
+$(DEPS): deps-%:
 	@tools/setup-deps.sh $*
 
 native: deps-test
@@ -56,7 +57,7 @@ windows: deps-test
 
 # The set-up scripts, against stand-ins for apt and dpkg.
 .PHONY: setup-test
-setup-test:
+setup-test: deps-test
 	python3 -B tools/setup_deps_test.py
 
 test: setup-test native asan lint fuzz-ci windows
