@@ -95,7 +95,7 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
 }
 
 TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
-  registry.Set(kProvider, "optPathName", "/svc/in\"fo\\");
+  registry.Set(kProvider, "optPathName", "/svc/in fo\\");
   registry.Set(kSite, "jrePathName", "/opt/jre");
   const std::vector<std::string> args = {
       "", "say \"hi\"", "tail\\", "\\\\server\\", "a\\\"b", "\"", "x y"};
@@ -105,7 +105,7 @@ TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
       platform::SplitCommandLine(processes.lines.at(0).c_str());
   ASSERT_EQ(items.size(), 13u) << processes.lines.at(0);
   EXPECT_EQ(items[0], "/opt/jre/bin/java");
-  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in\"fo\\");
+  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in fo\\");
   EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
 }
 
