@@ -1,70 +1,79 @@
 # Entry points: `make test` runs every test (native unit and end-to-end
 # tests, the same under sanitizers and valgrind, static analysis, the fuzzers
-# when CI=true, and the Windows build under Wine, last); `make demo` runs both
-# launchers on a sample installation with a real Java VM. Both set up what
-# is missing first.
+# when CI=true, and the Windows builds, last); `make demo` runs both
+# launchers on a sample installation with a real Java VM. Each target first
+# sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test
-.PHONY: test demo deps native windows clean
+.PHONY: test demo native asan lint windows package bench clean
 # The legs run one after the other, native first, even under make -j.
 .NOTPARALLEL:
 
-deps:
-	@tools/setup-deps.sh
+DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package
+.PHONY: $(DEPS)
+$(DEPS): deps-%:
+	@tools/setup-deps.sh $*
 
-native: deps
+native: deps-test
 	cmake --preset native
 	cmake --build --preset native
 	ctest --preset native
 
 # The native build once more with AddressSanitizer and UndefinedBehavior-
 # Sanitizer: unit and end-to-end tests, any finding fatal (the asan preset).
-.PHONY: asan lint
-asan: deps
+asan: deps-test
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
 
 # clang-tidy and cppcheck over the programs' code, with the native tree's
 # compile commands.
-lint: deps
+lint: deps-test
 	cmake --preset native
 	tools/lint.sh build/native
 
-# Starts a recipe line that needs the Windows tools (mingw-w64 for i686 and
-# wine32): without them the rest is skipped, except in CI, where it must run.
-windows_tools_or_skip = if ! tools/setup-deps.sh --windows-ready; then \
+# Both Windows builds, always, and what can be checked of their files
+# without running them; then the end-to-end tests under Wine of the build
+# this machine can run (tools/windows-leg.sh): the 32-bit product where
+# 32-bit programs run, else the same code as 64-bit programs. Without any
+# Wine that runs, that part is skipped, except in CI.
+windows: deps-test
+	@set -e; \
+	line=$$(tools/windows-leg.sh); leg=$${line%%:*}; \
+	echo "make: Windows leg $$line"; \
+	for arch in i686 x86_64; do \
+	  cmake --preset windows-$$arch; \
+	  cmake --build --preset windows-$$arch; \
+	  ctest --preset windows-$$arch --label-exclude wine; \
+	done; \
+	if [ "$$leg" = none ]; then \
 	  if [ "$${CI:-}" = true ]; then \
-	    echo "make: the Windows tools (mingw-w64 i686, wine32) are missing; CI=true needs the $(1)" >&2; \
+	    echo "make: CI=true needs the Windows tests under Wine" >&2; \
 	    exit 1; \
 	  fi; \
-	  echo "make: the Windows tools (mingw-w64 i686, wine32) are missing: $(1) skipped"; \
+	  echo "make: the Windows tests under Wine skipped"; \
 	  exit 0; \
-	fi
+	fi; \
+	ctest --preset windows-$$leg --label-regex wine
 
-windows: deps
-	@$(call windows_tools_or_skip,Windows leg); \
-	set -ex; \
-	cmake --preset windows-i686; \
-	cmake --build --preset windows-i686; \
-	ctest --preset windows-i686
+# The set-up scripts, against stand-ins for apt and dpkg.
+.PHONY: setup-test
+setup-test: deps-test
+	python3 -B tools/setup_deps_test.py
 
-test: native asan lint fuzz-ci windows
+test: setup-test native asan lint fuzz-ci windows
 
-# Packages, each in its build tree's packages/: the .tar.gz and .deb of the
-# native build, the ZIP of the Windows build (skipped, except in CI, without
-# the Windows tools).
-.PHONY: package
-package: deps
+# Packages, in each build tree's packages/: the .tar.gz and .deb of the
+# native build, the ZIP of the 32-bit Windows build (the product; the
+# x86_64 build only tests the same code). Needs no Wine.
+package: deps-package
 	cmake --preset native
 	cmake --build --preset native
 	cpack --config build/native/CPackConfig.cmake
-	@$(call windows_tools_or_skip,Windows package); \
-	set -ex; \
-	cmake --preset windows-i686; \
-	cmake --build --preset windows-i686; \
+	cmake --preset windows-i686
+	cmake --build --preset windows-i686
 	cpack --config build/windows-i686/CPackConfig.cmake
 
-demo: deps
+demo: deps-demo
 	tools/demo.sh
 
 # libFuzzer targets (fuzz/, clang): each runs for FUZZ_SECONDS over a scratch
@@ -72,7 +81,7 @@ demo: deps
 # make test runs them for a minute each in CI (CI=true) only.
 FUZZ_SECONDS ?= 300
 .PHONY: fuzz fuzz-ci
-fuzz: deps
+fuzz: deps-fuzz
 	cmake --preset fuzz
 	cmake --build --preset fuzz --target fuzzers
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run_fuzzers.sh build/fuzz
@@ -84,24 +93,14 @@ fuzz-ci:
 
 # Benchmarks of the native build, printed as Markdown tables (bench/run.py:
 # start-up cost, peak memory, registry files up to 100 MB, a real Java VM).
-# Needs hyperfine: installed here as root, else named.
-.PHONY: bench
-bench: deps
-	@if ! command -v hyperfine >/dev/null 2>&1; then \
-	  if [ "$$(id -u)" != 0 ]; then \
-	    echo "make: bench needs hyperfine: as root, apt-get install hyperfine" >&2; \
-	    exit 1; \
-	  fi; \
-	  echo "make: installing hyperfine"; \
-	  DEBIAN_FRONTEND=noninteractive apt-get update -qq </dev/null && \
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends hyperfine </dev/null; \
-	fi
+bench: deps-bench
 	cmake --preset native
 	cmake --build --preset native
 	python3 bench/run.py
 
 clean:
-	@if [ -d build/windows-i686/wineprefix ]; then \
-	  WINEPREFIX=$$PWD/build/windows-i686/wineprefix wineserver -k 2>/dev/null || true; \
-	fi
+	@for prefix in build/windows-*/wineprefix; do \
+	  [ -d "$$prefix" ] || continue; \
+	  WINEPREFIX=$$PWD/$$prefix wineserver -k 2>/dev/null || true; \
+	done
 	rm -rf build

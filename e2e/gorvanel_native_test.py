@@ -132,11 +132,15 @@ class ArgumentCountTest(GorvanelCase):
 
 
 class DirectoryTest(GorvanelCase):
-    def test_missing_or_empty_directory_has_its_code(self):
+    def test_missing_empty_or_unquotable_directory_has_its_code(self):
+        # A quote, carriage return or line feed would change how the Java
+        # VM's command line is split on Windows: such a value is missing.
         codes = {"optPathName": "EXE001", "etcPathName": "EXE002",
                  "varPathName": "EXE003", "jrePathName": "EXE004"}
         for name, code in codes.items():
-            for value in (None, ""):
+            breaking = [harness.Hex(f"{self.root}{c}x".encode() + b"\0", 1)
+                        for c in "\r\n"]
+            for value in [None, "", f'{self.root}" "x'] + breaking:
                 with self.subTest(name=name, value=value):
                     self.record.unlink(missing_ok=True)
                     self.write_registry(**{name: value})

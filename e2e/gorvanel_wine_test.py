@@ -15,7 +15,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix(BUILD / "wineprefix")
+PREFIX = harness.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 JAVA = r"C:\Svc\JRE6\bin\java.exe"
@@ -69,7 +69,7 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
         self.record = self.root / "record"
         self.import_registry()
 
-    def import_registry(self, provider=True, site=True):
+    def import_registry(self, provider=True, site=True, jre=r"C:\Svc\JRE6"):
         """Replaces everything below the vendor key by the sample's values
         (without the provider or the site key when told so)."""
         keys = {}
@@ -78,7 +78,7 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
                 "optPathName": r"C:\Svc\Info", "etcPathName": r"D:\InfoData",
                 "varPathName": r"D:\InfoData"}
         if site:
-            keys[harness.SITE_KEY] = {"jrePathName": r"C:\Svc\JRE6"}
+            keys[harness.SITE_KEY] = {"jrePathName": jre}
         reg = harness.write_registry(self.root / "sample.reg", keys,
                                      delete_keys=[harness.VENDOR_KEY])
         PREFIX.import_registry(reg)
@@ -147,6 +147,14 @@ class RefusalTest(GorvanelWineCase):
         self.assertRefused(self.run_gorvanel(), USAGE)
         self.assertRefused(self.run_gorvanel(*"1234567"), PARAMETER_ERROR)
         self.assertRefused(self.run_gorvanel("k" * 256), PARAMETER_ERROR)
+
+    def test_java_runtime_that_could_end_its_quoting_is_missing(self):
+        # Unchecked, the line's first item was "C:\evil" and C:\evil.exe ran.
+        evil = PREFIX.path / "drive_c" / "evil.exe"
+        shutil.copy2(self.stub, evil)
+        self.addCleanup(evil.unlink)
+        self.import_registry(jre=r'C:\evil" "x')
+        self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE004"))
 
     def test_missing_keys(self):
         self.import_registry(provider=False)

@@ -6,13 +6,14 @@ valgrind, named by LAUNCHER_WRAPPER), private mount namespaces for the
 services database, and a Wine prefix for the Windows build.
 
 Run as a script it also serves the build and the demo:
-  harness.py prefix DIR          create the Wine prefix DIR once
-  harness.py stop-server DIR     end the wineserver of the prefix DIR
+  harness.py prefix BUILD        create the Wine prefix of a Windows build once
+  harness.py stop-server BUILD   end the wineserver of that prefix
   harness.py show-records FILE   print the stub's records readably
 """
 
 import contextlib
 import fcntl
+import json
 import os
 import shlex
 import shutil
@@ -403,17 +404,29 @@ def windows_path(path):
 
 
 class WinePrefix:
-    """A 32-bit Wine prefix of our own, made once by wineboot and reused."""
+    """A Wine prefix of our own for one Windows build, made once by wineboot
+    and reused. The build names the Wine loader and the prefix's
+    architecture (wine.json): a bare `wine` would pick the 32-bit loader."""
 
     STAMP = "e2e-ready"
     SERVICES = Path("drive_c/windows/system32/drivers/etc/services")
 
-    def __init__(self, path):
+    def __init__(self, path, loader, arch):
         self.path = Path(path).resolve()
+        self.loader = loader
+        self.arch = arch
+
+    @classmethod
+    def of_build(cls, build):
+        config = json.loads(built_file(build, "wine.json").read_text())
+        return cls(Path(build) / "wineprefix", config["loader"],
+                   config["arch"])
 
     def env(self, **extra):
         env = clean_environment(
-            WINEPREFIX=str(self.path), WINEARCH="win32", WINEDEBUG="-all",
+            WINEPREFIX=str(self.path), WINEARCH=self.arch, WINEDEBUG="-all",
+            # Programs started inside Wine get the same loader.
+            WINELOADER=self.loader,
             # No Gecko/Mono installers: they would ask on a display.
             WINEDLLOVERRIDES="mscoree,mshtml=")
         env.pop("DISPLAY", None)
@@ -433,14 +446,15 @@ class WinePrefix:
         the seconds spent creating it (0 when it was there)."""
         if (self.path / self.STAMP).exists():
             return 0.0
-        for tool in ("wine", "wineboot", "wineserver"):
+        for tool in (self.loader, "wineserver"):
             if shutil.which(tool) is None:
                 raise RuntimeError(f"{tool} is not installed")
         started = time.monotonic()
         if self.path.exists():
             self.stop_server()
             shutil.rmtree(self.path)
-        result = run(["wineboot", "--init"], env=self.env(), timeout=600)
+        result = run([self.loader, "wineboot", "--init"], env=self.env(),
+                     timeout=600)
         if result.status != 0:
             raise RuntimeError("wineboot failed: " + result.describe())
         # The prefix is complete on disk only once its server has ended.
@@ -463,8 +477,8 @@ class WinePrefix:
     def wine(self, argv, env=None, cwd=None, timeout=RUN_TIMEOUT):
         """Runs a Windows program: argv[0] its path (host or Windows)."""
         full_env = self.env(**(env or {}))
-        return run(["wine"] + [str(a) for a in argv], env=full_env, cwd=cwd,
-                   timeout=timeout)
+        return run([self.loader] + [str(a) for a in argv], env=full_env,
+                   cwd=cwd, timeout=timeout)
 
     def import_registry(self, reg_file):
         result = self.wine(["regedit", "/S", windows_path(reg_file)])
@@ -736,12 +750,14 @@ def _show_records(path):
 
 def main(args):
     if len(args) == 2 and args[0] == "prefix":
-        seconds = WinePrefix(args[1]).ensure()
+        prefix = WinePrefix.of_build(args[1])
+        seconds = prefix.ensure()
         state = f"created in {seconds:.1f} s" if seconds else "already there"
-        print(f"Wine prefix {args[1]}: {state}")
+        print(f"Wine prefix {prefix.path} ({prefix.arch}, {prefix.loader}):"
+              f" {state}")
         return 0
     if len(args) == 2 and args[0] == "stop-server":
-        WinePrefix(args[1]).stop_server()
+        WinePrefix.of_build(args[1]).stop_server()
         return 0
     if len(args) == 2 and args[0] == "show-records":
         _show_records(args[1])

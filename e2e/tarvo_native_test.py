@@ -266,6 +266,23 @@ class RegistryTest(TarvoCase):
         self.assertRefused(self.run_tarvo("a"))
 
 
+    def test_value_that_could_break_the_quoting_is_not_found(self):
+        # Taken as they were, these made the interpreter run <root>/evil
+        # or rearranged the Java VM's arguments.
+        evil = self.root / "evil"
+        shutil.copy2(self.stub, evil)
+        quoting = f'{evil}" "'
+        line_feed = harness.Hex(f"{self.var}\nx".encode() + b"\0", kind=1)
+        for ini, values in ((f"jre={quoting}\n", {}),
+                            (None, {"jrePathName": quoting}),
+                            (None, {"optPathName": quoting}),
+                            (None, {"varPathName": line_feed})):
+            with self.subTest(ini=ini, values=values):
+                self.write_ini(ini)
+                self.write_registry(**values)
+                self.assertRefused(self.run_tarvo("a"))
+
+
 class LengthLimitTest(TarvoCase):
     """Each text stops at its capacity: one character more and tarvo ends
     with 1 before anything runs."""

@@ -16,7 +16,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix(BUILD / "wineprefix")
+PREFIX = harness.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 
@@ -150,6 +150,19 @@ class SettingsTest(TarvoWineCase):
     def test_missing_directory_value_stops_before_java(self):
         self.import_site(None, r"D:\Mgr Etc", r"D:\Mgr Var")
         self.assertRefused(self.run_tarvo("a"))
+
+    def test_value_that_could_end_its_quoting_runs_nothing(self):
+        marker = self.root / "pwned"
+        breaking = r'D:\x" & echo pwned > D:\pwned & "'
+        self.ini.write_bytes(f"jre={breaking}\r\n".encode())
+        self.assertRefused(self.run_tarvo("a"))
+        self.ini.unlink()
+        self.import_site(r"D:\Mgr Opt", r"D:\Mgr Etc", r"D:\Mgr Var", breaking)
+        self.assertRefused(self.run_tarvo("a"))
+        self.import_site(breaking, r"D:\Mgr Etc", r"D:\Mgr Var",
+                         r"D:\Registry Jre")
+        self.assertRefused(self.run_tarvo("a"))
+        self.assertFalse(marker.exists(), "the interpreter ran a value")
 
     def test_ports_come_from_the_windows_services_database(self):
         # (Wine's sockets find no service by an alias, so none is used.)

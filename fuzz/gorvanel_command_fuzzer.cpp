@@ -87,7 +87,9 @@ std::string Field(const Case& c, Value which) {
   const std::string& bytes = c.value[which];
   if (!c.present[which] || bytes.size() > 260) return "";
   if (bytes.size() == 260 && bytes.find('\0') == std::string::npos) return "";
-  return fuzz::CString(bytes);
+  // A quote, carriage return or line feed would change the line's split.
+  const std::string text = fuzz::CString(bytes);
+  return text.find_first_of("\"\r\n") == std::string::npos ? text : "";
 }
 
 // The command line's limit: Windows' buffer, twice that where items are

@@ -92,6 +92,16 @@ bool Setting(const Case& c, Value which, std::string* text) {
   return !text->empty() && text->size() < 260;
 }
 
+// A directory for the command line: a setting that holds no double quote
+// and no line feed, which would break the line's quoting.
+bool Quotable(const std::string& directory) {
+  return directory.find_first_of("\"\n") == std::string::npos;
+}
+
+bool Directory(const Case& c, Value which, std::string* text) {
+  return Setting(c, which, text) && Quotable(*text);
+}
+
 // The parts with a separator between each two.
 std::string Joined(char sep, std::initializer_list<const char*> parts) {
   std::string path;
@@ -128,8 +138,8 @@ Expected Model(const Case& c) {
   for (std::size_t i = 1; i < c.argv.size(); ++i)
     if (c.argv[i].find_first_of("\"\r\n") != std::string::npos) return e;
   std::string opt, etc, var;
-  if (!Setting(c, kOpt, &opt) || !Setting(c, kVar, &var) ||
-      !Setting(c, kEtc, &etc))
+  if (!Directory(c, kOpt, &opt) || !Directory(c, kVar, &var) ||
+      !Directory(c, kEtc, &etc))
     return e;
   const char sep = c.posix ? '/' : '\\';
   const std::string package = opt + sep + "KVXPdkmgr";
@@ -147,7 +157,8 @@ Expected Model(const Case& c) {
   const std::string ini_path = IniPath(c, sep);
   if (c.has_ini && ini_path.size() <= 259) {
     e.runtime = fuzz::IniValue(fuzz::FirstIniLine(c.ini));
-  } else if (!Setting(c, kJre, &e.runtime)) {
+    if (!Quotable(e.runtime)) return e;
+  } else if (!Directory(c, kJre, &e.runtime)) {
     return e;
   }
   const std::string java = e.runtime + Joined(sep, {"", "bin", "java"});
@@ -188,8 +199,8 @@ bool Holds(const std::string& text, const char* characters) {
 }
 
 // What must hold of any command line the launcher runs, whatever the model
-// says: its limit, its outer quotes, and, where the directories leave the
-// quoting alone, the Java VM's split giving the elements and arguments back.
+// says: its limit, its outer quotes, no value that could break the quoting,
+// and the Java VM's split giving the elements and arguments back.
 void CheckLine(const Case& c, const Expected& e, const std::string& line) {
   FUZZ_CHECK(line.size() <= 8191);
   FUZZ_CHECK(line.compare(0, 2, "\"\"") == 0);
@@ -199,8 +210,8 @@ void CheckLine(const Case& c, const Expected& e, const std::string& line) {
   Setting(c, kEtc, &etc);
   Setting(c, kVar, &var);
   const std::string directories = opt + etc + var + e.runtime;
-  if (!Holds(directories, "\r\n")) FUZZ_CHECK(!Holds(line, "\r\n"));
-  if (Holds(directories, "\"")) return;
+  FUZZ_CHECK(!Holds(directories, "\"\n"));
+  if (!Holds(directories, "\r")) FUZZ_CHECK(!Holds(line, "\r\n"));
   // The interpreter drops the first and the last quote.
   const std::string inner = line.substr(1, line.size() - 2);
   const std::vector<std::string> items =

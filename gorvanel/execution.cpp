@@ -23,8 +23,6 @@ constexpr int kVectorSize = 260;
 constexpr int kMaxUserArguments = 6;
 constexpr std::size_t kMaxArgumentLength = 255;
 constexpr int kFirstUserEntry = 7;
-// STARTUPINFOA's size in the 32-bit program this launcher is.
-constexpr platform::DWORD kStartupInfoSize = 68;
 constexpr platform::UINT kTerminateExitCode = 1;
 
 const char kProgramName[] = "gorvanel.exe";
@@ -190,7 +188,8 @@ int ExecuteJavaCommand(platform::Processes& processes,
   }
 
   platform::StartupInfoA startup = {};
-  startup.cb = kStartupInfoSize;
+  // 68 in the 32-bit program, more where pointers are wider.
+  startup.cb = sizeof(startup);
 
   // A failed allocation throws, and nothing catches it: the process ends.
   const std::size_t capacity = paths.escapes_quoted_items

@@ -72,8 +72,9 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
   EXPECT_EQ(console.output, "");
   EXPECT_TRUE(processes.passed_defaults);
   EXPECT_EQ(processes.flags, 32u);
+  // Every field zero but the size, which is the record's own.
   platform::StartupInfoA startup{};
-  startup.cb = 68;
+  startup.cb = sizeof(startup);
   EXPECT_EQ(std::memcmp(&processes.startup, &startup, sizeof(startup)), 0);
 
   // Nothing is escaped, and an empty argument is still an argument.
@@ -94,7 +95,7 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
 }
 
 TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
-  registry.Set(kProvider, "optPathName", "/svc/in\"fo\\");
+  registry.Set(kProvider, "optPathName", "/svc/in fo\\");
   registry.Set(kSite, "jrePathName", "/opt/jre");
   const std::vector<std::string> args = {
       "", "say \"hi\"", "tail\\", "\\\\server\\", "a\\\"b", "\"", "x y"};
@@ -104,7 +105,7 @@ TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
       platform::SplitCommandLine(processes.lines.at(0).c_str());
   ASSERT_EQ(items.size(), 13u) << processes.lines.at(0);
   EXPECT_EQ(items[0], "/opt/jre/bin/java");
-  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in\"fo\\");
+  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in fo\\");
   EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
 }
 

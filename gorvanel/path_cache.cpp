@@ -17,12 +17,24 @@ const char kSiteKey[] =
 
 PathCache* g_path_cache = nullptr;
 
+// Each directory goes into the Java VM's command line between double
+// quotes, where a quote, carriage return or line feed would change how the
+// line is split, and with it which program runs. No Windows path holds one,
+// so such a value reads as missing.
+bool FitsBetweenQuotes(const char* directory) {
+  return std::strpbrk(directory, "\"\r\n") == nullptr;
+}
+
 int ReadInto(platform::Registry& registry, const char* key_path,
              const char* value_name, char* field) {
   RegistryReader reader(registry);
-  return reader.ReadValue(key_path, value_name,
-                          reinterpret_cast<platform::BYTE*>(field),
-                          kPathFieldSize);
+  if (reader.ReadValue(key_path, value_name,
+                       reinterpret_cast<platform::BYTE*>(field),
+                       kPathFieldSize) != 1)
+    return 0;
+  if (FitsBetweenQuotes(field)) return 1;
+  field[0] = '\0';
+  return 0;
 }
 
 }  // namespace

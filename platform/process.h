@@ -5,7 +5,8 @@
 
 namespace platform {
 
-// STARTUPINFOA, field for field (68 bytes in a 32-bit program).
+// STARTUPINFOA, field for field (68 bytes in a 32-bit program, 104 in a
+// 64-bit one).
 struct StartupInfoA {
   DWORD cb;
   char* lpReserved;

@@ -40,10 +40,27 @@ struct Directories {
   char etc[kPathCapacity];
 };
 
+// A directory goes into the command line between double quotes: a quote in
+// it would end them and a line feed would end the line, and the interpreter
+// would run what follows. No Windows path holds either, so such a value is
+// taken for a missing one. A carriage return stays: the interpreter keeps it
+// in the program's name or the argument, where it can start nothing else.
+bool FitsBetweenQuotes(const char* directory) {
+  return std::strpbrk(directory, "\"\n") == nullptr;
+}
+
+// A directory of the site key, not found when it is missing or empty or
+// could break the command line's quoting.
+bool LookupDirectory(platform::Registry& registry, const char* name,
+                     char (&directory)[kPathCapacity]) {
+  return LookupSetting(registry, kSiteKey, name, directory) &&
+         FitsBetweenQuotes(directory);
+}
+
 bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
-  return LookupSetting(registry, kSiteKey, "optPathName", dirs->opt) &&
-         LookupSetting(registry, kSiteKey, "varPathName", dirs->var) &&
-         LookupSetting(registry, kSiteKey, "etcPathName", dirs->etc);
+  return LookupDirectory(registry, "optPathName", dirs->opt) &&
+         LookupDirectory(registry, "varPathName", dirs->var) &&
+         LookupDirectory(registry, "etcPathName", dirs->etc);
 }
 
 // CLASSPATH and LIB for the Java VM, replacing whatever the caller had.
@@ -134,8 +151,8 @@ bool FindJavaProgram(const Platform& p, const char* program_name,
   const char* runtime = registry_dir;
   if (ReadIniLine(p, program_name, line)) {
     runtime = IniValue(line);
-  } else if (!LookupSetting(p.registry, kSiteKey, "jrePathName",
-                            registry_dir)) {
+    if (!FitsBetweenQuotes(runtime)) return false;
+  } else if (!LookupDirectory(p.registry, "jrePathName", registry_dir)) {
     return false;
   }
   return FormatPath(p.paths.separator, java, sizeof(java), "%s\\bin\\java\"",

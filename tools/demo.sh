@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Builds the native preset, lays out a sample installation under build/demo
-# (registry file, directories, the stand-in jars of demo/, the launchers) and
-# runs tarvo and gorvanel on it against this machine's Java VM, showing each
-# command, its output and its exit status.
+# Builds the launchers preset (no tests), lays out a sample installation
+# under build/demo (registry file, directories, the stand-in jars of demo/,
+# the launchers) and runs tarvo and gorvanel on it against this machine's
+# Java VM, showing each command, its output and its exit status.
 #
-#   tools/demo.sh [BUILD_DIR]   (default: the native preset's build/native;
-#                                a given tree gets its installation in
-#                                BUILD_DIR/sample)
+#   tools/demo.sh [BUILD_DIR]   (default: the launchers preset's
+#                                build/launchers; a given tree gets its
+#                                installation in BUILD_DIR/sample)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 if ! command -v java >/dev/null 2>&1 || ! command -v javac >/dev/null 2>&1; then
   echo "demo: needs a JDK (java and javac): install default-jdk-headless" \
-       "(tools/setup-deps.sh does, as root)" >&2
+       "(tools/setup-deps.sh demo does, as root)" >&2
   exit 1
 fi
 
@@ -21,10 +21,10 @@ if (($# > 0)); then
   demo=$build/sample
   cmake --build "$build" --target tarvo gorvanel tarvo_jar gorvanel_jar
 else
-  build=$PWD/build/native
+  build=$PWD/build/launchers
   demo=$PWD/build/demo
-  cmake --preset native
-  cmake --build --preset native
+  cmake --preset launchers
+  cmake --build --preset launchers
 fi
 for jar in tarvo gorvanel; do
   if [[ ! -f $build/demo/$jar.jar ]]; then

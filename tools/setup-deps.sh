@@ -1,93 +1,160 @@
 #!/usr/bin/env bash
-# Installs what building and testing need and is missing, on Debian and as
-# root; otherwise names it and goes on (make test then skips the Windows
-# leg unless CI=true). Does nothing but a few checks when all is there.
+# Installs what the named make targets need and is missing, on Debian and as
+# root; run by another user it names what to install. When everything is
+# there it calls no apt command at all. Each step says in one line what it
+# does.
 #
-#   tools/setup-deps.sh                  check, and install as root
-#   tools/setup-deps.sh --windows-ready  exit status 0 when the Windows
-#                                        leg's tools are all present
-set -euo pipefail
+#   tools/setup-deps.sh TARGET...   demo, test, fuzz, bench, package, reproduce
+#
+# A package list that cannot be fetched (a mirror in the middle of a sync)
+# is a warning: the install goes on with the lists that are there. An
+# install the resolver refuses is tried once more with the release's own
+# packages. Only when packages still cannot be had does it stop, naming them
+# and the command to run.
+#
+# The Windows leg's Wine is wanted but not required: make test decides by
+# running it (tools/windows-leg.sh) and, unless CI=true, skips that leg
+# without it. The 32-bit Wine is asked for only where this kernel runs
+# 32-bit programs.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-# Tools of the Windows leg: the cross compilers and a Wine that runs 32-bit
-# programs (Debian's 32-bit loader comes with wine32).
-windows_ready() {
-  local tool
-  for tool in i686-w64-mingw32-gcc i686-w64-mingw32-g++ \
-              i686-w64-mingw32-windres wine wineboot wineserver; do
-    command -v "$tool" >/dev/null 2>&1 || return 1
-  done
-  [[ ! -d /usr/lib/wine || -x /usr/lib/wine/wine ]]
+say() { echo "setup-deps: $*"; }
+
+required=()  # "command:package" or ":package"; the command, if there, will do
+wanted=()
+
+need() { required+=("$@"); }
+want() { wanted+=("$@"); }
+
+native_build=(cmake:cmake g++:g++ make:make python3:python3
+              :libgtest-dev :libgmock-dev)
+jdk=(javac:default-jdk-headless)
+mingw_i686=(i686-w64-mingw32-g++:g++-mingw-w64-i686
+            i686-w64-mingw32-windres:binutils-mingw-w64-i686)
+mingw_x86_64=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
+              x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64)
+clang=(clang:clang :libclang-rt-dev)
+
+for target in "$@"; do
+  case $target in
+    demo) need cmake:cmake g++:g++ make:make "${jdk[@]}" ;;
+    test)
+      need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
+           valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
+           unshare:util-linux setpriv:util-linux \
+           "${mingw_i686[@]}" "${mingw_x86_64[@]}"
+      want wine:wine :wine64
+      if tools/windows-leg.sh --kernel; then want :wine32:i386; fi ;;
+    fuzz) need "${native_build[@]}" "${clang[@]}" ;;
+    bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
+    package|reproduce)
+      need "${native_build[@]}" dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev \
+           "${mingw_i686[@]}"
+      [[ $target == reproduce ]] && need git:git ;;
+    *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
+           "reproduce)" >&2
+       exit 2 ;;
+  esac
+done
+
+installed() {  # installed PACKAGE
+  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == *" installed" ]]
 }
 
-if [[ "${1:-}" == --windows-ready ]]; then
-  windows_ready
-  exit
-fi
-
-missing=()
-need_command() {  # need_command COMMAND PACKAGE
-  command -v "$1" >/dev/null 2>&1 || missing+=("$2")
-}
-need_package() {  # need_package PACKAGE
-  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == *" installed" ]] ||
-    missing+=("$1")
+# The packages of the given requirements that are missing, one a line.
+missing_of() {
+  local requirement command package
+  for requirement in "$@"; do
+    command=${requirement%%:*} package=${requirement#*:}
+    [[ -n $command ]] && command -v "$command" >/dev/null 2>&1 && continue
+    installed "$package" || echo "$package"
+  done | sort -u
 }
 
 if ! command -v dpkg-query >/dev/null 2>&1; then
-  echo "setup-deps: not a Debian system; install cmake, g++, make, python3," \
-       "GoogleTest/GoogleMock, clang with libFuzzer, mingw-w64 for i686," \
-       "32-bit wine, a JDK, util-linux, valgrind, clang-tidy and cppcheck" \
-       "yourself" >&2
+  say "not a Debian system: install the tools for '$*' yourself (see README.md)"
   exit 0
 fi
 
-need_command cmake cmake
-need_command g++ g++
-need_command make make
-need_command python3 python3
-need_package libgtest-dev
-need_package libgmock-dev
-# make fuzz: clang with libFuzzer and the sanitizers' runtimes.
-need_command clang clang
-need_command clang++ clang
-need_package libclang-rt-dev
-need_command i686-w64-mingw32-g++ g++-mingw-w64-i686
-need_command i686-w64-mingw32-windres binutils-mingw-w64-i686
-need_command wine wine
-need_package wine32:i386
-need_command javac default-jdk-headless
-need_command unshare util-linux
-need_command setpriv util-linux
-# The checks of make test: valgrind over the end-to-end runs, static
-# analysis by make lint.
-need_command valgrind valgrind
-need_command clang-tidy clang-tidy
-need_command cppcheck cppcheck
-
-if ((${#missing[@]} == 0)); then
+say "checking what '$*' needs"
+mapfile -t missing < <(missing_of "${required[@]}")
+mapfile -t missing_wanted < <(missing_of "${wanted[@]}")
+if ((${#missing[@]} + ${#missing_wanted[@]} == 0)); then
+  say "all there"
   exit 0
 fi
-mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
+all=("${missing[@]}" "${missing_wanted[@]}")
+say "missing: ${all[*]}"
 
-# wine32 comes from the i386 architecture, which has to be enabled first.
-add_i386=false
-if [[ " ${missing[*]} " == *":i386 "* ]] &&
+# The i386 architecture comes first, for wine32:i386.
+foreign_architecture=false
+if [[ " ${all[*]} " == *":i386 "* ]] &&
    ! dpkg --print-foreign-architectures | grep -qx i386; then
-  add_i386=true
+  foreign_architecture=true
 fi
+
+install_command() {
+  local steps="apt-get update && apt-get install $*"
+  $foreign_architecture && steps="dpkg --add-architecture i386 && $steps"
+  echo "$steps"
+}
 
 if ((EUID != 0)); then
-  steps="apt-get update && apt-get install ${missing[*]}"
-  if $add_i386; then steps="dpkg --add-architecture i386 && $steps"; fi
-  echo "setup-deps: missing: ${missing[*]}" >&2
-  echo "setup-deps: as root, run tools/setup-deps.sh (or: $steps)" >&2
+  if ((${#missing[@]} > 0)); then
+    say "missing: ${missing[*]}" >&2
+    say "as root, run: tools/setup-deps.sh $* (or: $(install_command "${all[@]}"))" >&2
+    exit 1
+  fi
+  say "missing, for the Windows leg under Wine: ${missing_wanted[*]}"
+  say "as root, run: $(install_command "${missing_wanted[@]}")"
   exit 0
 fi
 
-echo "setup-deps: installing ${missing[*]}"
-if $add_i386; then
+export DEBIAN_FRONTEND=noninteractive
+if $foreign_architecture; then
+  say "enabling the i386 architecture (dpkg --add-architecture i386)"
   dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq </dev/null
-apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+say "updating the package lists (apt-get update)"
+if ! apt-get update -qq </dev/null; then
+  say "warning: some package lists could not be fetched; going on with the" \
+      "lists that are there"
+fi
+
+apt_install() {
+  apt-get install -y -qq --no-install-recommends "$@" </dev/null
+}
+
+# Installs one group; a refusal by the resolver (say, amd64 packages at the
+# security suite's versions and their i386 twins only at the release's) is
+# tried once more with the release's own packages.
+install_group() {  # install_group WHAT PACKAGE...
+  local what=$1 codename
+  shift
+  (($# > 0)) || return 0
+  say "installing $what: $*"
+  apt_install "$@" && return 0
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [[ -n $codename ]] || return 1
+  say "that failed; once more with the packages of $codename itself" \
+      "(apt-get install -t $codename)"
+  apt_install -t "$codename" "$@"
+}
+
+# Apart, so that a Wine that cannot be had leaves the rest installed.
+install_group "what '$*' needs" "${missing[@]}"
+install_group "Wine, for the Windows leg" "${missing_wanted[@]}"
+
+mapfile -t still < <(missing_of "${required[@]}")
+mapfile -t still_wanted < <(missing_of "${wanted[@]}")
+if ((${#still_wanted[@]} > 0)); then
+  say "warning: not installed, for the Windows leg under Wine:" \
+      "${still_wanted[*]}"
+fi
+if ((${#still[@]} > 0)); then
+  say "could not install: ${still[*]}; fix the package sources, then run:" \
+      "$(install_command "${still[@]}")" >&2
+  exit 1
+fi
+say "done"

@@ -1,11 +1,10 @@
-// The services database, the environment and the path style of a POSIX
-// system, behind the Windows-shaped interfaces.
+// The services database and the environment of a POSIX system, behind the
+// Windows-shaped interfaces.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <stdlib.h>
 
 #include "platform/environment.h"
-#include "platform/path_style.h"
 #include "platform/sockets.h"
 
 namespace platform {
@@ -60,7 +59,5 @@ Environment& SystemEnvironment() {
   static ProcessEnvironment environment;
   return environment;
 }
-
-const PathStyle& SystemPathStyle() { return kPosixPaths; }
 
 }  // namespace platform

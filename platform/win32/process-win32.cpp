@@ -24,6 +24,9 @@ static_assert(kNormalPriorityClass == NORMAL_PRIORITY_CLASS,
                 #theirs "::" #field)
 
 static_assert(sizeof(StartupInfoA) == sizeof(STARTUPINFOA), "STARTUPINFOA");
+// The size the 32-bit product hands CreateProcessA in STARTUPINFOA::cb.
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
+              "STARTUPINFOA in a 32-bit program");
 static_assert(alignof(StartupInfoA) == alignof(STARTUPINFOA), "STARTUPINFOA");
 SAME_FIELD(StartupInfoA, STARTUPINFOA, cb);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, lpReserved);

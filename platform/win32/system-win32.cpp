@@ -1,5 +1,6 @@
-// The environment, the command interpreter, text files and path spelling,
-// straight through to Windows and its C runtime.
+// The environment, the command interpreter and text files, straight through
+// to Windows and its C runtime: tarvo's calls, kept apart from what gorvanel
+// links so that its program imports none of them.
 #include <windows.h>
 
 #include <cstdio>
@@ -7,7 +8,6 @@
 
 #include "platform/environment.h"
 #include "platform/interpreter.h"
-#include "platform/path_style.h"
 #include "platform/text_file.h"
 
 namespace platform {
@@ -60,7 +60,5 @@ TextFiles& SystemTextFiles() {
   static Win32TextFiles files;
   return files;
 }
-
-const PathStyle& SystemPathStyle() { return kWindowsPaths; }
 
 }  // namespace platform
