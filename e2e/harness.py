@@ -480,6 +480,13 @@ class WinePrefix:
         return run([self.loader] + [str(a) for a in argv], env=full_env,
                    cwd=cwd, timeout=timeout)
 
+    def start(self, argv, env=None):
+        """Starts a Windows program, its output discarded: a Popen."""
+        return subprocess.Popen(
+            [self.loader] + [str(a) for a in argv],
+            env=self.env(**(env or {})), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def import_registry(self, reg_file):
         result = self.wine(["regedit", "/S", windows_path(reg_file)])
         if result.status != 0:
@@ -602,7 +609,7 @@ class SignalCases:
                         f"the Java program never waited (launcher status "
                         f"{launcher.poll()}, wait file {lines})")
         self.stub_pid = int(lines[0].split()[1])
-        self.addCleanup(_end_stub, self.stub_pid)
+        self.addCleanup(_end_stub, self.stub_pid, ("java",))
         return launcher
 
     def wait_lines(self):
@@ -665,15 +672,92 @@ def _end_launcher(launcher):
     launcher.wait()
 
 
-def _end_stub(pid):
+def _end_stub(pid, names):
     """A stub left behind by a failed case ends here, not a minute later;
     its name is checked so that no reused pid is signalled."""
     try:
-        name = Path(f"/proc/{pid}/comm").read_text().strip()
-        if name == "java" and not _process_gone(pid):
+        comm = Path(f"/proc/{pid}/comm").read_text().strip()
+        if comm in names and not _process_gone(pid):
             os.kill(pid, signal.SIGKILL)
     except (FileNotFoundError, ProcessLookupError):
         pass
+
+
+def _find_process(names, marker):
+    """The pid of a running process called one of names (as the kernel
+    shortens it) whose command line holds marker, else None. Wine shows a
+    Windows program's command line there, and names it as it was started."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            comm = Path(f"/proc/{entry}/comm").read_text().strip()
+            if comm not in names:
+                continue
+            line = Path(f"/proc/{entry}/cmdline").read_bytes()
+        except OSError:
+            continue
+        if marker.encode() in line and not _process_gone(int(entry)):
+            return int(entry)
+    return None
+
+
+# --- The Java program's life after its launcher's, under Wine --------------
+
+# Wine names a process as its program was started: tarvo's line has no
+# ".exe", gorvanel's has.
+JAVA_NAMES = ("java", "java.exe")
+
+
+class WineJobCases:
+    """End-to-end cases of a launcher under Wine whose Java program, the
+    stub, waits (STUB_JAVA_WAIT) or leaves a copy of itself waiting
+    (STUB_JAVA_LEAVE); mixed into a Wine suite's unittest.TestCase, which
+    gives self.root (drive D:), self.prefix (the WinePrefix) and:
+      launcher_args(marker) -> the launcher's argv, its program first, for
+        a run whose Java program gets marker among its arguments."""
+
+    def test_launcher_killed_outright_takes_its_java_program_along(self):
+        launcher = self.prefix.start(self.launcher_args(self.marker()),
+                                     env={"STUB_JAVA_WAIT": r"D:\wait"})
+        self.addCleanup(_end_launcher, launcher)
+        java = self.waiting_java(launcher)
+        launcher.kill()  # SIGKILL, as TerminateProcess would end it
+        launcher.wait(timeout=RUN_TIMEOUT)
+        self.assertTrue(_poll(lambda: _process_gone(java), 20),
+                        "the Java program outlived its launcher")
+
+    def test_what_java_left_running_outlives_a_launcher_that_ended(self):
+        result = self.prefix.wine(self.launcher_args(self.marker()),
+                                  env={"STUB_JAVA_LEAVE": r"D:\wait"})
+        self.assertEqual(result.status, 0, result.describe())
+        ended = ("what the Java program left running was ended with its "
+                 "launcher")
+        left = self.waiting_java(failure=ended)
+        time.sleep(1)  # a job killing what is in it would have done so
+        self.assertFalse(_process_gone(left), ended)
+
+    def marker(self):
+        return "marker-" + self.root.name
+
+    def waiting_java(self, launcher=None, failure="the Java program never "
+                     "waited"):
+        """The host pid of the Java program once it waits."""
+        wait = self.root / "wait"
+
+        def found():
+            if launcher is not None and launcher.poll() is not None:
+                return -1
+            if not wait.exists() or not wait.read_text().startswith("ready"):
+                return None
+            return _find_process(JAVA_NAMES, self.marker())
+
+        pid = _poll(found, RUN_TIMEOUT)
+        self.assertTrue(pid and pid > 0,
+                        f"{failure} (launcher status "
+                        f"{launcher and launcher.poll()})")
+        self.addCleanup(_end_stub, pid, JAVA_NAMES)
+        return pid
 
 
 def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):

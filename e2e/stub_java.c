@@ -1,7 +1,8 @@
 /* A stand-in for the Java VM in end-to-end tests. It appends what it was
  * started with to the file named by STUB_JAVA_RECORD and ends as
  * STUB_JAVA_EXIT (and, on Linux, STUB_JAVA_SIGNAL) say. With STUB_JAVA_WAIT
- * it first waits, as a long-running Java program would (see wait_mode).
+ * it first waits, as a long-running Java program would (see wait_mode);
+ * on Windows, STUB_JAVA_LEAVE leaves a process running (see leave_mode).
  *
  * Record: a "begin" line, then one "key=hex" line per item, then "end".
  * Keys: argc (decimal), argv (one line per element, in order), CLASSPATH
@@ -83,6 +84,30 @@ static int wait_mode(const char* path) {
   put_line(path, "timeout %ld\n", 0);
   return 97;
 }
+
+/* STUB_JAVA_LEAVE: as a Java program that starts a process and leaves it
+ * running on purpose, starts a copy of itself with the same command line
+ * that waits as with STUB_JAVA_WAIT set to the same file, and ends. */
+static int leave_mode(const char* path) {
+  char self[MAX_PATH];
+  char line[32768];
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION info;
+  DWORD length = GetModuleFileNameA(NULL, self, sizeof(self));
+  memset(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  if (length == 0 || length >= sizeof(self)) return 72;
+  snprintf(line, sizeof(line), "%s", GetCommandLineA());
+  SetEnvironmentVariableA("STUB_JAVA_LEAVE", NULL);
+  SetEnvironmentVariableA("STUB_JAVA_RECORD", NULL);
+  SetEnvironmentVariableA("STUB_JAVA_WAIT", path);
+  if (!CreateProcessA(self, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                      &info))
+    return 73;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 0;
+}
 #else
 /* Writes "ready <pid>" to the file and waits for TERM, HUP, INT or QUIT.
  * Each that comes is written as "signal <number>"; a moment after the
@@ -122,6 +147,12 @@ int main(int argc, char** argv) {
   const char* wait = getenv("STUB_JAVA_WAIT");
   if (record != NULL && *record != '\0') write_record(record, argc, argv);
   if (wait != NULL && *wait != '\0') return wait_mode(wait);
+#ifdef _WIN32
+  {
+    const char* leave = getenv("STUB_JAVA_LEAVE");
+    if (leave != NULL && *leave != '\0') return leave_mode(leave);
+  }
+#endif
 #ifndef _WIN32
   {
     int sig = env_number("STUB_JAVA_SIGNAL", 0);
