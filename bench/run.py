@@ -467,6 +467,7 @@ class Bench:
             commands[f"{name}'s yardstick"] = (yardstick, self.env)
         times = interleaved(commands, rounds, self.warmup)
         out = self.work / "results" / "startup-paired.json"
+        out.parent.mkdir(exist_ok=True)
         out.write_text(json.dumps(times))
         return {name: (times[name], times[f"{name}'s yardstick"])
                 for name in self.yardsticks}

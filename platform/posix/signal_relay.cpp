@@ -68,13 +68,14 @@ void CatchRelayedSignals() {
     Previous& previous = g_previous[i];
     if (previous.caught) continue;
     const Relayed& relayed = kRelayed[i];
-    if (sigaction(relayed.sig, nullptr, &previous.action) != 0) {
+    if (sigaction(relayed.sig, &relay, &previous.action) != 0) {
       SafeguardNotSetUp(relayed.safeguard, static_cast<unsigned long>(errno));
       continue;
     }
-    if (IsIgnored(previous.action)) continue;
-    if (sigaction(relayed.sig, &relay, nullptr) != 0) {
-      SafeguardNotSetUp(relayed.safeguard, static_cast<unsigned long>(errno));
+    // Ignored: put back. One that came meanwhile waits, blocked, and is
+    // dropped again as the ignoring is put back.
+    if (IsIgnored(previous.action)) {
+      sigaction(relayed.sig, &previous.action, nullptr);
       continue;
     }
     previous.caught = true;
