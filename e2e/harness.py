@@ -569,9 +569,11 @@ class SignalCases:
                 master, terminal = os.openpty()
                 self.addCleanup(os.close, master)
                 self.addCleanup(os.close, terminal)
+                # As a session leader, the launcher takes the terminal for
+                # its controlling terminal, its group for the foreground.
                 launcher = self.start_waiting(
                     stdin=terminal, start_new_session=True,
-                    preexec_fn=_take_terminal)
+                    preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
                 os.write(master, key)
                 self.assertEndedAsJavaDid(launcher, sig)
 
@@ -613,9 +615,8 @@ class SignalCases:
         return launcher
 
     def wait_lines(self):
-        if not self.wait_file.exists():
-            return []
-        return self.wait_file.read_text().splitlines()
+        exists = self.wait_file.exists()
+        return self.wait_file.read_text().splitlines() if exists else []
 
     def signals_got(self):
         """The signals the Java program got, in order."""
@@ -626,24 +627,14 @@ class SignalCases:
         """The launcher waited for its Java program, which got sig once and
         ended on it, and ended as that program's end tells it to."""
         status = launcher.wait(timeout=RUN_TIMEOUT)
-        stdout, stderr = (self._read(f) for f in self.output)
-        result = Result(status, stdout, stderr)
+        for output in self.output:
+            output.seek(0)
+        result = Result(status, *(output.read() for output in self.output))
         self.assertEqual(self.signals_got(), [sig], result.describe())
         want_status, want_stdout = self.signalled_outcome(sig)
         self.assertEqual(result.status, want_status, result.describe())
         self.assertEqual(result.stdout, want_stdout)
         self.assertEqual(result.stderr, b"")
-
-    @staticmethod
-    def _read(file):
-        file.seek(0)
-        return file.read()
-
-
-def _take_terminal():
-    """In the child, a session leader: the terminal on its standard input
-    becomes its controlling terminal, its process group the foreground."""
-    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
 
 def _poll(predicate, timeout, interval=0.02):

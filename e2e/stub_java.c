@@ -81,7 +81,6 @@ static void put_line(const char* path, const char* format, long value) {
 static int wait_mode(const char* path) {
   put_line(path, "ready %ld\n", (long)GetCurrentProcessId());
   Sleep(WAIT_LIMIT_SECONDS * 1000);
-  put_line(path, "timeout %ld\n", 0);
   return 97;
 }
 
@@ -133,11 +132,7 @@ static int wait_mode(const char* path) {
       continue;
     }
     if (errno == EINTR) continue;
-    if (first == 0) {
-      put_line(path, "timeout %ld\n", 0);
-      return 97;
-    }
-    return 128 + first;
+    return first == 0 ? 97 : 128 + first;
   }
 }
 #endif
