@@ -168,10 +168,14 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
     envp = PointerArray(*options.environment);
     environment = envp.data();
   }
-  ChildStart start = {path,      argv.data(),
-                      environment, options.directory,
-                      options.inherit_descriptors, getpid(),
-                      -1,        {}};
+  ChildStart start = {};
+  start.path = path;
+  start.argv = argv.data();
+  start.envp = environment;
+  start.directory = options.directory;
+  start.inherit_descriptors = options.inherit_descriptors;
+  start.launcher = getpid();
+  start.report = -1;
   sigemptyset(&start.none);
 
   sigset_t all, previous;
