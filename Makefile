@@ -1,6 +1,7 @@
 # Entry points: `make test` runs every test (native unit and end-to-end
 # tests, the same under sanitizers and valgrind, static analysis, the fuzzers
-# when CI=true, and the Windows build under Wine, last); `make demo` runs both
+# and the two-fold build of make reproduce when CI=true, and the Windows
+# build under Wine, last); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Both set up what
 # is missing first.
 .DEFAULT_GOAL := test
@@ -48,11 +49,12 @@ windows: deps
 	cmake --build --preset windows-i686; \
 	ctest --preset windows-i686
 
-test: native asan lint fuzz-ci windows
+test: native asan lint fuzz-ci reproduce-ci windows
 
 # Packages, each in its build tree's packages/: the .tar.gz and .deb of the
 # native build, the ZIP of the Windows build (skipped, except in CI, without
-# the Windows tools).
+# the Windows tools). Then build/packages/SHA256SUMS over the programs and
+# packages, and the versions of the tools that made them.
 .PHONY: package
 package: deps
 	cmake --preset native
@@ -63,6 +65,20 @@ package: deps
 	cmake --preset windows-i686; \
 	cmake --build --preset windows-i686; \
 	cpack --config build/windows-i686/CPackConfig.cmake
+	tools/release.py sums
+
+# The same commit gives the same bytes: builds the programs and packages
+# twice, in two clones of HEAD at different paths, times, time zones, umasks,
+# locales and (as root) accounts, and names any file that differs. make test
+# runs it in CI (CI=true) only.
+.PHONY: reproduce reproduce-ci
+reproduce:
+	tools/reproduce.py
+
+reproduce-ci:
+	@if [ "$${CI:-}" = true ]; then \
+	  $(MAKE) --no-print-directory reproduce; \
+	fi
 
 demo: deps
 	tools/demo.sh
