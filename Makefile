@@ -1,9 +1,8 @@
 # Entry points: `make test` runs every test (native unit and end-to-end
 # tests, the same under sanitizers and valgrind, static analysis, the fuzzers
 # and the two-fold build of make reproduce when CI=true, and the Windows
-# build under Wine, last); `make demo` runs both
-# launchers on a sample installation with a real Java VM. Both set up what
-# is missing first.
+# build under Wine, last); `make demo` runs both launchers on a sample
+# installation with a real Java VM. Both set up what is missing first.
 .DEFAULT_GOAL := test
 .PHONY: test demo deps native windows clean
 # The legs run one after the other, native first, even under make -j.

@@ -47,19 +47,16 @@ message(STATUS "SOURCE_DATE_EPOCH: ${REPRODUCIBLE_SOURCE_DATE_EPOCH}"
 # this one.
 set(ENV{SOURCE_DATE_EPOCH} ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
 
-# The directories as the compiler sees them (as given and with symbolic links
-# resolved) become fixed names in the debug information, in __FILE__ and in
-# the file symbols. The build directory is named last: it may lie inside the
-# source directory, and the last matching map wins.
-set(reproducible_source_name /usr/src/talvane-launchers)
+# Both directories, as given and with symbolic links resolved, become "." in
+# the debug information and in __FILE__: a source file is then named as from
+# the top of the source tree (./tarvo/main.cpp), where a debugger or an
+# editor started there finds it. The build directory comes
+# last, as it may lie inside the source directory and the last match wins.
 set(reproducible_maps)
-foreach(pair "${CMAKE_SOURCE_DIR}=${reproducible_source_name}"
-             "${CMAKE_BINARY_DIR}=${reproducible_source_name}/build")
-  string(REGEX REPLACE "=.*" "" dir "${pair}")
-  string(REGEX REPLACE "^[^=]*=" "" name "${pair}")
+foreach(dir ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
   file(REAL_PATH ${dir} real_dir)
   foreach(from IN LISTS dir real_dir)
-    list(APPEND reproducible_maps "-ffile-prefix-map=${from}=${name}")
+    list(APPEND reproducible_maps "-ffile-prefix-map=${from}=.")
   endforeach()
 endforeach()
 list(REMOVE_DUPLICATES reproducible_maps)

@@ -135,8 +135,9 @@ def tool_lines(build):
                 files.append(program)
         # What the compiler links into each program from its own libraries.
         compiler = cache["CMAKE_CXX_COMPILER"]
+        # (libc.so.6: its package's symbols give the .deb's Depends line.)
         for library in ("libstdc++.a", "libgcc.a", "crt1.o", "crt2.o",
-                        "libkernel32.a", "libc_nonshared.a"):
+                        "libkernel32.a", "libc_nonshared.a", "libc.so.6"):
             found = run([compiler, f"-print-file-name={library}"]).strip()
             if os.path.isabs(found):
                 files.append(found)
@@ -164,7 +165,11 @@ def debian_packages(files):
     for name in files:
         found = shutil.which(name) if not os.path.isabs(name) else name
         if found:
-            paths.update({found, os.path.realpath(found)})
+            for path in {os.path.normpath(found), os.path.realpath(found)}:
+                paths.add(path)
+                # With /bin and /lib links to /usr, dpkg may know either name.
+                if re.match(r"/usr/(s?bin|lib)", path):
+                    paths.add(path[len("/usr"):])
     owners = set()
     for line in run(["dpkg", "-S", *sorted(paths)]).splitlines():
         if ": " in line and not line.startswith("diversion"):
