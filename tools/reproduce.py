@@ -62,7 +62,6 @@ class Build:
     locale: str
     other_account: bool
     user: str = ""
-    seconds: float = 0.0
 
 
 BUILDS = (
@@ -150,8 +149,7 @@ def build_once(build, scratch, commit, path, account):
                 say(f"build {build.name}: `{' '.join(command)}` failed (exit {status});"
                     f" the end of {log_path}:\n{tail(log_path)}")
                 return None
-    build.seconds = time.monotonic() - started
-    say(f"build {build.name}: done in {minutes(build.seconds)}")
+    say(f"build {build.name}: done in {minutes(time.monotonic() - started)}")
     return clone / "build"
 
 
