@@ -26,8 +26,6 @@ class ArchiveError(Exception):
     pass
 
 
-# --- Normalizing archives --------------------------------------------------
-
 def fixed_mode(is_dir, mode):
     """The one mode a member gets, whatever umask it was made under."""
     return 0o755 if is_dir or mode & 0o111 else 0o644
