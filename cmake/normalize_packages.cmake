@@ -6,6 +6,10 @@
 if(NOT CPACK_PACKAGE_FILES)
   return()
 endif()
+if(NOT CPACK_LAUNCHERS_PYTHON)
+  message(FATAL_ERROR "python3 was not found when the tree was configured: "
+                      "the packages cannot be made reproducible")
+endif()
 execute_process(
   COMMAND ${CPACK_LAUNCHERS_PYTHON} ${CPACK_LAUNCHERS_RELEASE_SCRIPT} normalize
           --epoch ${CPACK_LAUNCHERS_SOURCE_DATE_EPOCH} ${CPACK_PACKAGE_FILES}

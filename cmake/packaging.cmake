@@ -40,8 +40,9 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 # The same commit gives the same package bytes: cpack's archives are
 # rewritten with fixed order, times, owners and modes before they are
 # copied out (cmake/normalize_packages.cmake).
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(CPACK_LAUNCHERS_PYTHON ${Python3_EXECUTABLE})
+# Python is needed only then: a build of the programs alone does without.
+find_package(Python3 COMPONENTS Interpreter)
+set(CPACK_LAUNCHERS_PYTHON "${Python3_EXECUTABLE}")
 set(CPACK_LAUNCHERS_RELEASE_SCRIPT ${CMAKE_SOURCE_DIR}/tools/release.py)
 set(CPACK_LAUNCHERS_SOURCE_DATE_EPOCH ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize_packages.cmake)
