@@ -54,12 +54,15 @@ class Utf16LeDecoder : public TextDecoder {
   std::string_view Decode(std::string_view raw) override {
     // At most 3 bytes of UTF-8 a unit, and what a pending one adds.
     const std::size_t room = raw.size() / 2 * 3 + 2 * Utf16ToUtf8::kMaxBytes;
-    if (out_.size() < room) out_.resize(room);
-    char* out = out_.data();
+    if (room_ < room) {
+      out_.reset(new char[room]);  // not zeroed: pages never written stay out
+      room_ = room;
+    }
+    char* out = out_.get();
     if (raw.empty()) {
       out += units_.Finish(out);
       Reset();
-      return {out_.data(), std::size_t(out - out_.data())};
+      return {out_.get(), std::size_t(out - out_.get())};
     }
     std::size_t i = 0;
     if (low_byte_ >= 0) {
@@ -70,7 +73,7 @@ class Utf16LeDecoder : public TextDecoder {
     for (; i + 1 < raw.size(); i += 2)
       out = Unit(Byte(raw, i) | Byte(raw, i + 1) << 8, out);
     if (i < raw.size()) low_byte_ = int(Byte(raw, i));
-    return {out_.data(), std::size_t(out - out_.data())};
+    return {out_.get(), std::size_t(out - out_.get())};
   }
 
  private:
@@ -90,7 +93,8 @@ class Utf16LeDecoder : public TextDecoder {
   Utf16ToUtf8 units_;
   bool pending_high_ = false;  // the fast path must let units_ pair it
   int low_byte_ = -1;          // a unit's first byte, its second not read
-  std::vector<char> out_;
+  std::unique_ptr<char[]> out_;
+  std::size_t room_ = 0;
 };
 
 }  // namespace
@@ -153,11 +157,11 @@ TextReader::TextReader(const RegistrySource& source, const TextFormat& format)
 
 int TextReader::Refill() {
   while (!ended_) {
-    if (raw_.empty()) raw_.resize(kChunkBytes);
-    const std::size_t got = source_.ReadAt(offset_, raw_.data(), raw_.size());
+    if (raw_ == nullptr) raw_.reset(new char[kChunkBytes]);
+    const std::size_t got = source_.ReadAt(offset_, raw_.get(), kChunkBytes);
     offset_ += got;
     ended_ = got == 0;
-    const std::string_view text = decoder_.Decode({raw_.data(), got});
+    const std::string_view text = decoder_.Decode({raw_.get(), got});
     at_ = text.data();
     end_ = at_ + text.size();
     if (at_ < end_) return static_cast<unsigned char>(*at_);

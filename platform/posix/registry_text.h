@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/posix/registry_source.h"
 
@@ -86,7 +85,8 @@ class TextReader {
   std::uint64_t offset_;
   bool ended_ = false;
   std::uint64_t line_ = 0;
-  std::vector<char> raw_;
+  // Left uninitialized: a small file touches only the pages it fills.
+  std::unique_ptr<char[]> raw_;
   const char* at_ = nullptr;
   const char* end_ = nullptr;
 };
