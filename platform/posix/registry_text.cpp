@@ -178,7 +178,6 @@ void TextReader::SkipLine() {
     const void* feed = std::memchr(at_, '\n', std::size_t(end_ - at_));
     if (feed != nullptr) {
       at_ = static_cast<const char*>(feed) + 1;
-      ++line_;
       return;
     }
     at_ = end_;

@@ -66,16 +66,11 @@ class TextReader {
   // The next character as a byte (0-255), or kEnd at the end of the text.
   int Peek() { return at_ < end_ ? static_cast<unsigned char>(*at_) : Refill(); }
   // Passes the character that Peek gave (not kEnd).
-  void Next() {
-    if (*at_ == '\n') ++line_;
-    ++at_;
-  }
+  void Next() { ++at_; }
   // Passes blanks and CRs.
   void SkipBlanks();
   // Passes the rest of the line and its line feed.
   void SkipLine();
-  // How many line feeds have been passed.
-  std::uint64_t Line() const { return line_; }
 
  private:
   int Refill();
@@ -84,7 +79,6 @@ class TextReader {
   TextDecoder& decoder_;
   std::uint64_t offset_;
   bool ended_ = false;
-  std::uint64_t line_ = 0;
   // Left uninitialized: a small file touches only the pages it fills.
   std::unique_ptr<char[]> raw_;
   const char* at_ = nullptr;
