@@ -1,6 +1,7 @@
 # Entry points: `make test` runs every test (native unit and end-to-end
 # tests, the same under sanitizers and valgrind, static analysis, the fuzzers
-# when CI=true, and the Windows builds, last); `make demo` runs both
+# and the two-fold build of make reproduce when CI=true, and the Windows
+# builds, last); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Each target first
 # sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test
@@ -8,7 +9,7 @@
 # The legs run one after the other, native first, even under make -j.
 .NOTPARALLEL:
 
-DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package
+DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package deps-reproduce
 .PHONY: $(DEPS)
 $(DEPS): deps-%:
 	@tools/setup-deps.sh $*
@@ -60,11 +61,13 @@ windows: deps-test
 setup-test: deps-test
 	python3 -B tools/setup_deps_test.py
 
-test: setup-test native asan lint fuzz-ci windows
+test: setup-test native asan lint fuzz-ci reproduce-ci windows
 
 # Packages, in each build tree's packages/: the .tar.gz and .deb of the
 # native build, the ZIP of the 32-bit Windows build (the product; the
-# x86_64 build only tests the same code). Needs no Wine.
+# x86_64 build only tests the same code). Needs no Wine. Then
+# build/packages/SHA256SUMS over the programs and packages, and beside it
+# the versions of the tools that made them (TOOL-VERSIONS).
 package: deps-package
 	cmake --preset native
 	cmake --build --preset native
@@ -72,6 +75,20 @@ package: deps-package
 	cmake --preset windows-i686
 	cmake --build --preset windows-i686
 	cpack --config build/windows-i686/CPackConfig.cmake
+	tools/release.py sums
+
+# The same commit gives the same bytes: builds the programs and packages
+# twice, in two clones of HEAD at different paths, times, time zones, umasks,
+# locales and (as root) accounts, and names any file that differs. make test
+# runs it in CI (CI=true) only.
+.PHONY: reproduce reproduce-ci
+reproduce: deps-reproduce
+	tools/reproduce.py
+
+reproduce-ci:
+	@if [ "$${CI:-}" = true ]; then \
+	  $(MAKE) --no-print-directory reproduce; \
+	fi
 
 demo: deps-demo
 	tools/demo.sh

@@ -7,6 +7,12 @@ include(GNUInstallDirs)
 # parts of the tree may add (demos, test helpers) stay out of them.
 set(packaging_component launchers)
 
+# `cmake --install --strip` and cpack strip the programs as they install
+# them, and strip stamps a Windows program's header with the time unless
+# SOURCE_DATE_EPOCH gives one: the build's time, set before the first.
+install(CODE "set(ENV{SOURCE_DATE_EPOCH} ${REPRODUCIBLE_SOURCE_DATE_EPOCH})"
+        COMPONENT ${packaging_component})
+
 foreach(program tarvo gorvanel)
   if(TARGET ${program})
     install(TARGETS ${program}
@@ -30,6 +36,16 @@ set(CPACK_INSTALL_CMAKE_PROJECTS
     "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+
+# The same commit gives the same package bytes: cpack's archives are
+# rewritten with fixed order, times, owners and modes before they are
+# copied out (cmake/normalize_packages.cmake).
+# Python is needed only then: a build of the programs alone does without.
+find_package(Python3 COMPONENTS Interpreter)
+set(CPACK_LAUNCHERS_PYTHON "${Python3_EXECUTABLE}")
+set(CPACK_LAUNCHERS_RELEASE_SCRIPT ${CMAKE_SOURCE_DIR}/tools/release.py)
+set(CPACK_LAUNCHERS_SOURCE_DATE_EPOCH ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize_packages.cmake)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)

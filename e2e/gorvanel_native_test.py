@@ -85,7 +85,8 @@ class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
         keys = {harness.PROVIDER_KEY: directories, harness.SITE_KEY: site}
         harness.write_registry(self.registry, keys)
 
-    def run_gorvanel(self, *args, env=None, user=None):
+    def run_gorvanel(self, *args, env=None, user=None,
+                     timeout=harness.RUN_TIMEOUT):
         """Runs gorvanel with args (as another user when user gives
         as_user's keywords); returns its result and the stub's records."""
         full_env = harness.clean_environment(
@@ -97,7 +98,8 @@ class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
             def outer(command):
                 return harness.as_user(command, **user)
         result = harness.run_launcher([self.program] + list(args),
-                                      env=full_env, cwd=self.root, outer=outer)
+                                      env=full_env, cwd=self.root, outer=outer,
+                                      timeout=timeout)
         return result, harness.read_records(self.record)
 
     def expected_argv(self, args=(), java=None, opt=None):
@@ -155,6 +157,24 @@ class DirectoryTest(GorvanelCase):
         # The directories are checked before the arguments' lengths.
         self.assertRefused(self.run_gorvanel("-l", "k" * 256),
                            execution_error("EXE001"))
+
+    def test_registry_that_is_no_file_ends_at_once(self):
+        # A device never ends, and a FIFO that nobody writes would keep
+        # open() waiting: both are no registry. A FIFO that is written is
+        # read.
+        unwritten = self.root / "unwritten.fifo"
+        os.mkfifo(unwritten)
+        for registry in (Path("/dev/zero"), unwritten):
+            with self.subTest(registry=str(registry)):
+                self.registry = registry
+                self.assertRefused(self.run_gorvanel("-l", timeout=30),
+                                   execution_error("EXE001"))
+        text = (self.root / "registry.reg").read_bytes()
+        with harness.fifo_with_writer(self.root / "written.fifo",
+                                      text) as fifo:
+            self.registry = fifo
+            outcome = self.run_gorvanel("-l", timeout=30)
+        self.assertLaunched(outcome, args=["-l"])
 
     def test_longest_directories(self):
         # jrePathName fills its 260 bytes with 259 characters; the jar path

@@ -23,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -271,7 +272,8 @@ def launcher_wrapper():
     return shlex.split(os.environ.get(WRAPPER_VARIABLE, ""))
 
 
-def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
+def run_launcher(argv, env=None, cwd=None, executable=None, outer=None,
+                 timeout=RUN_TIMEOUT):
     """Runs a launcher as run() does, under LAUNCHER_WRAPPER when that is
     set. executable is the program when argv[0] names it otherwise. outer
     turns the launcher's command into the one to run (as_user,
@@ -280,9 +282,10 @@ def run_launcher(argv, env=None, cwd=None, executable=None, outer=None):
     with launcher_command(argv, env, cwd, executable) as command:
         if outer is None:
             result = run(command.argv, env=command.env, cwd=cwd,
-                         executable=command.executable)
+                         executable=command.executable, timeout=timeout)
         else:
-            result = run(outer(command.argv), env=command.env, cwd=cwd)
+            result = run(outer(command.argv), env=command.env, cwd=cwd,
+                         timeout=timeout)
         command.outcome = result.describe()
     return result
 
@@ -352,6 +355,83 @@ def _invoked_as(name, executable, cwd, env, scratch):
         yield
     finally:
         path.unlink()
+
+
+# --- Files changed while a launcher reads them (Linux) ---------------------
+
+def _read_by_another(path):
+    """Whether a process other than this one has path open or mapped."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            for fd in os.listdir(f"/proc/{pid}/fd"):
+                if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
+                    return True
+            with open(f"/proc/{pid}/maps") as maps:
+                if path in maps.read():
+                    return True
+        except OSError:
+            continue  # gone, or not ours to look at
+    return False
+
+
+@contextlib.contextmanager
+def once_read(path, action, timeout=RUN_TIMEOUT):
+    """While the block runs, calls action() as soon as another process
+    has the file at path open or mapped. Yields a list that then holds
+    True."""
+    path = str(Path(path).resolve())
+    done, stop = [], threading.Event()
+
+    def watch():
+        deadline = time.monotonic() + timeout
+        while not stop.is_set() and time.monotonic() < deadline:
+            if _read_by_another(path):
+                action()
+                done.append(True)
+                return
+            time.sleep(0.001)
+
+    thread = threading.Thread(target=watch, daemon=True)
+    thread.start()
+    try:
+        yield done
+    finally:
+        stop.set()
+        thread.join()
+
+
+def sparse_registry(path, hole, tail):
+    """A registry file of the header, a hole of `hole` zero bytes that
+    takes no room on disk, and then the text `tail`."""
+    with open(path, "wb") as file:
+        file.write(b"REGEDIT4\r\n")
+        file.seek(hole, os.SEEK_CUR)
+        file.write(tail.encode("utf-8"))
+    return Path(path)
+
+
+@contextlib.contextmanager
+def fifo_with_writer(path, data):
+    """A FIFO at path holding data, ended once another process opened it
+    for reading. (Opened for reading and writing here, it takes the data
+    without waiting for a reader.)"""
+    os.mkfifo(path)
+    fd = os.open(path, os.O_RDWR)
+    os.write(fd, data)  # less than a pipe holds
+    closed = []
+
+    def close():
+        if not closed:
+            closed.append(True)
+            os.close(fd)
+
+    try:
+        with once_read(path, close):
+            yield Path(path)
+    finally:
+        close()
 
 
 # --- Private mount namespaces (Linux) --------------------------------------

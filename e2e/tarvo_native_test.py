@@ -250,6 +250,38 @@ class RegistryTest(TarvoCase):
         self.registry = self.root / "no such file.reg"
         self.assertRefused(self.run_tarvo("a"))
 
+    def test_file_cut_short_while_read_takes_the_not_found_path(self):
+        # The site key lies past a hole of 16 GiB that takes no room on
+        # disk; the file is cut to nothing while tarvo reads through it.
+        site = harness.site_values(self.opt, self.etc, self.var,
+                                   self.registry_jre)
+        tail = harness.registry_text(
+            {harness.SITE_KEY: {k: str(v) for k, v in site.items()}},
+            header="")
+        harness.sparse_registry(self.registry, 16 << 30, tail)
+        self.write_ini(None)
+        with harness.once_read(self.registry,
+                               lambda: os.truncate(self.registry, 0)) as cut:
+            outcome = self.run_tarvo("a")
+        self.assertTrue(cut, "the file was not cut while tarvo read it")
+        self.assertRefused(outcome)
+
+    def test_hex_continuation_never_takes_the_next_key(self):
+        # A value of the site key ends in a continuation backslash, and the
+        # next line opens another key naming a Java runtime: that runtime
+        # stays the other key's, so the site key has none and nothing runs.
+        evil = self.root / "Evil Jre"
+        harness.install_stub_java(self.stub, evil)
+        self.write_ini(None)
+        self.write_registry(jrePathName=None)
+        text = self.registry.read_text() + "\r\n".join([
+            f"[{harness.SITE_KEY}]",
+            '"junk"=hex(2):41,00,\\',
+            r"[HKEY_LOCAL_MACHINE\SOFTWARE\Other]",
+            f'"jrePathName"="{evil}"', ""])
+        self.registry.write_text(text)
+        self.assertRefused(self.run_tarvo("a"))
+
     def test_value_data_is_read_up_to_its_first_zero_byte(self):
         self.write_ini(None)
         jre = str(self.registry_jre).encode()

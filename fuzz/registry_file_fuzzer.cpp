@@ -13,10 +13,12 @@
 // that exists is queried.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -119,28 +121,10 @@ std::string DecodedText(const std::string& bytes) {
   return text;
 }
 
-// Whether a hex(...) tag can be in the text once continued lines are
-// joined: a line break goes, with the blanks around it, wherever a
-// backslash ends the line (which may bring a backslash to the end of the
-// line before it).
+// Whether a hex(...) tag can be in the text: only a value line holds one,
+// as a continuation line takes hex items alone.
 bool TagsPossible(const std::string& text) {
-  std::string joined;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') {
-      joined.push_back(text[i]);
-      continue;
-    }
-    const std::size_t end = joined.find_last_not_of(" \t\r");
-    if (end == std::string::npos || joined[end] != '\\') {
-      joined.push_back('\n');
-      continue;
-    }
-    joined.resize(end);
-    while (i + 1 < text.size() &&
-           (text[i + 1] == ' ' || text[i + 1] == '\t' || text[i + 1] == '\r'))
-      ++i;
-  }
-  return Lower(joined).find("hex(") != std::string::npos;
+  return Lower(text).find("hex(") != std::string::npos;
 }
 
 std::string Trimmed(const std::string& line) {
@@ -182,11 +166,12 @@ bool IsString(DWORD type) {
 }
 
 // One query offering `offered` bytes: 0 with the value in front and nothing
-// behind it touched, or 234 with the size needed and nothing touched.
+// behind it touched, or 234 with the size needed and nothing touched. Only
+// the kept bytes of a longer value are known here; the rest is read anew.
 void CheckQuery(platform::FileRegistry& registry, HKEY key,
                 const std::string& name, const platform::RegistryValue& value,
                 DWORD offered) {
-  const DWORD needed = DWORD(value.data.size());
+  const DWORD needed = DWORD(value.size);
   std::vector<unsigned char> buffer(std::size_t(offered) + 16, kCanary);
   DWORD type = 0xFFFFFFFFu;
   DWORD size = offered;
@@ -197,8 +182,9 @@ void CheckQuery(platform::FileRegistry& registry, HKEY key,
   std::size_t untouched_from = 0;
   if (needed <= offered) {
     FUZZ_CHECK(result == platform::kErrorSuccess);
-    FUZZ_CHECK(needed == 0 ||
-               std::memcmp(buffer.data(), value.data.data(), needed) == 0);
+    FUZZ_CHECK(value.data.empty() ||
+               std::memcmp(buffer.data(), value.data.data(),
+                           value.data.size()) == 0);
     untouched_from = needed;
   } else {
     FUZZ_CHECK(result == platform::kErrorMoreData);
@@ -208,13 +194,23 @@ void CheckQuery(platform::FileRegistry& registry, HKEY key,
 }
 
 // The size-only query, queries around the size needed, a repeat, the name
-// in another letter case and the calls Windows refuses.
+// in another letter case and the calls Windows refuses. A value that cannot
+// be read is not found, and the registry says why.
 void CheckValue(platform::FileRegistry& registry, HKEY key,
                 const std::string& name, const platform::RegistryValue& value,
                 bool tags_possible) {
-  const DWORD needed = DWORD(value.data.size());
   DWORD type = 0;
   DWORD size = 0xFFFFFFFFu;
+  if (value.fault != nullptr) {
+    FUZZ_CHECK(registry.RegQueryValueExA(key, name.c_str(), nullptr, &type,
+                                         nullptr, &size) ==
+               platform::kErrorFileNotFound);
+    FUZZ_CHECK(registry.LastFailureReason() != nullptr);
+    return;
+  }
+  const DWORD needed = DWORD(value.size);
+  FUZZ_CHECK(value.data.size() ==
+             std::min<std::size_t>(needed, platform::kKeptValueBytes));
   FUZZ_CHECK(registry.RegQueryValueExA(key, name.c_str(), nullptr, &type,
                                        nullptr, &size) == 0);
   FUZZ_CHECK(type == value.type && size == needed);
@@ -243,7 +239,7 @@ void CheckValue(platform::FileRegistry& registry, HKEY key,
   }
   if (value.type == platform::kRegDword && !tags_possible)
     FUZZ_CHECK(needed == 4);
-  if (IsString(value.type) && !tags_possible)
+  if (IsString(value.type) && !tags_possible && value.Whole())
     FUZZ_CHECK(needed > 0 && value.data.back() == '\0');
 }
 
@@ -312,9 +308,15 @@ void CheckKey(const platform::RegistryFile& file,
                                        &size) == platform::kErrorInvalidHandle);
 }
 
-// What a file says of each path: whether the key exists, and its values.
-using Values = std::map<std::string, std::pair<DWORD, std::string>>;
+// What a file says of each path: whether the key exists, and its values
+// (type, kept data, size; a value that cannot be read as type ~0).
+using Values =
+    std::map<std::string, std::tuple<DWORD, std::string, std::uint64_t>>;
 using Snapshot = std::vector<std::optional<Values>>;
+
+// A value line that cannot be read, put before each key line by
+// CheckContinuationsKeepKeyLines and left out of snapshots.
+constexpr char kJunkName[] = "\x01junk";
 
 // Keys are looked for on first request and kept: the order of the requests
 // must not matter, so `reverse` asks for them the other way round.
@@ -326,10 +328,32 @@ Snapshot TakeSnapshot(const platform::RegistryFile& file,
     const platform::RegistryFileKey* key = file.FindKey(paths[i]);
     if (key == nullptr) continue;
     snapshot[i].emplace();
-    for (const auto& [name, value] : key->values)
-      (*snapshot[i])[name] = {value.type, value.data};
+    for (const auto& [name, value] : key->values) {
+      if (name == kJunkName) continue;
+      const DWORD type = value.fault != nullptr ? ~DWORD(0) : value.type;
+      (*snapshot[i])[name] = {type, value.data, value.size};
+    }
   }
   return snapshot;
+}
+
+// A hex value that a backslash runs on, put before every key line, must
+// change nothing: a continuation never takes a key line.
+void CheckContinuationsKeepKeyLines(const std::string& narrow) {
+  std::string guarded;
+  std::size_t start = 0;
+  while (start < narrow.size()) {
+    std::size_t end = narrow.find('\n', start);
+    end = end == std::string::npos ? narrow.size() : end + 1;
+    const std::string line = narrow.substr(start, end - start);
+    if (start > 0 && Trimmed(line).compare(0, 1, "[") == 0)
+      guarded += std::string("\"") + kJunkName + "\"=hex:00,\\\r\n";
+    guarded += line;
+    start = end;
+  }
+  const std::vector<std::string> paths = KeyPaths(narrow);
+  FUZZ_CHECK(TakeSnapshot(platform::RegistryFile::Parse(narrow), paths, false) ==
+             TakeSnapshot(platform::RegistryFile::Parse(guarded), paths, false));
 }
 
 // The same text, narrow or UTF-16LE, gives the same keys and values (bytes
@@ -346,6 +370,7 @@ void CheckEncodingsAgree(const std::string& body) {
       platform::RegistryFile::Parse("\xFF\xFE" + Widened(narrow));
   FUZZ_CHECK(TakeSnapshot(narrow_file, paths, false) ==
              TakeSnapshot(wide_file, paths, true));
+  CheckContinuationsKeepKeyLines(narrow);
 }
 
 }  // namespace

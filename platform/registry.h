@@ -23,6 +23,10 @@ class Registry {
 
   // RegCloseKey.
   virtual LONG RegCloseKey(HKEY key) = 0;
+
+  // Why the last call that failed did, for the trace, when the registry
+  // knows more than its code says; else null.
+  virtual const char* LastFailureReason() const { return nullptr; }
 };
 
 // The registry of this machine.

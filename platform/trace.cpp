@@ -46,8 +46,9 @@ LONG TracingRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
   if (status == 0) {
     key_names_[*result] = sub_key;
   } else {
-    log_.Line("registry key HKEY_LOCAL_MACHINE\\%s cannot be opened (error %ld)",
-              sub_key, static_cast<long>(status));
+    log_.Line("registry key HKEY_LOCAL_MACHINE\\%s cannot be opened (error "
+              "%ld)%s",
+              sub_key, static_cast<long>(status), Reason().c_str());
   }
   return status;
 }
@@ -70,10 +71,16 @@ LONG TracingRegistry::RegQueryValueExA(HKEY key, const char* value_name,
               static_cast<unsigned long>(offered));
   } else if (status != 0) {
     log_.Line("registry value %s of HKEY_LOCAL_MACHINE\\%s: not found "
-              "(error %ld)",
-              value_name, key_name.c_str(), static_cast<long>(status));
+              "(error %ld)%s",
+              value_name, key_name.c_str(), static_cast<long>(status),
+              Reason().c_str());
   }
   return status;
+}
+
+std::string TracingRegistry::Reason() const {
+  const char* why = inner_.LastFailureReason();
+  return why != nullptr && *why != '\0' ? std::string(": ") + why : "";
 }
 
 LONG TracingRegistry::RegCloseKey(HKEY key) {

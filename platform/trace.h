@@ -57,8 +57,14 @@ class TracingRegistry : public Registry {
   LONG RegQueryValueExA(HKEY key, const char* value_name, DWORD* reserved,
                         DWORD* type, BYTE* data, DWORD* size) override;
   LONG RegCloseKey(HKEY key) override;
+  const char* LastFailureReason() const override {
+    return inner_.LastFailureReason();
+  }
 
  private:
+  // ": <reason>" when the registry gives one for the last failure, else "".
+  std::string Reason() const;
+
   Registry& inner_;
   TraceLog& log_;
   std::map<HKEY, std::string> key_names_;

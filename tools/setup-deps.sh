@@ -51,7 +51,7 @@ for target in "$@"; do
     package|reproduce)
       need "${native_build[@]}" dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev \
            "${mingw_i686[@]}"
-      [[ $target == reproduce ]] && need git:git ;;
+      [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
            "reproduce)" >&2
        exit 2 ;;

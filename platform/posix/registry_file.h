@@ -10,63 +10,67 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/posix/registry_scanner.h"
+#include "platform/posix/registry_source.h"
+#include "platform/posix/registry_text.h"
 #include "platform/registry.h"
 #include "platform/types.h"
 
 namespace platform {
 
-// A value as RegQueryValueExA hands it out: strings narrow (UTF-8) and
-// with their terminator.
-struct RegistryValue {
-  DWORD type = kRegSz;
-  std::string data;
-};
+// Bytes of a value's data that a key keeps: every caller's capacity. The
+// size of the whole value is known all the same.
+constexpr std::size_t kKeptValueBytes = 260;
 
-// A key's values by name, the names folded to lower case.
+// A key's values by name, the names folded to lower case. A value whose
+// fault is set cannot be read and counts as missing.
 struct RegistryFileKey {
   std::map<std::string, RegistryValue> values;
+  // False when some values were left out: look for those by ReadValue.
+  bool complete = true;
 
   // The value `name` (any letter case; "" is the default value), or null.
   const RegistryValue* FindValue(std::string_view name) const;
 };
 
-// The bytes of an export file: a copy in memory or a read-only mapping.
-class RegistryBytes;
-
 // The keys of an export file, applied in file order the way regedit
 // imports it. The five roots always exist. A key is looked for when first
 // asked for, in one pass over the text that keeps only that key's values,
-// and the answer is kept; the text is held, not parsed into a tree. Not
-// for use from more than one thread.
+// and the answer is kept. Not for use from more than one thread.
 class RegistryFile {
  public:
-  // The roots alone, without values.
-  RegistryFile();
+  // The roots alone, without values; `why` says why there is no more.
+  explicit RegistryFile(std::string why = "");
+  // "REGEDIT4" or "Windows Registry Editor Version 5.00", the latter also
+  // UTF-16LE with its byte-order mark. Unparsable lines are skipped;
+  // without a known header there are no keys beyond the roots.
+  explicit RegistryFile(std::unique_ptr<RegistrySource> source);
   RegistryFile(RegistryFile&&) noexcept;
   RegistryFile& operator=(RegistryFile&&) noexcept;
   ~RegistryFile();
 
-  // A file held in memory (copied): "REGEDIT4" or "Windows Registry
-  // Editor Version 5.00", the latter also UTF-16LE with its byte-order
-  // mark. Unparsable lines are skipped; without a known header there are
-  // no keys beyond the roots.
+  // A file held in memory (copied).
   static RegistryFile Parse(std::string_view bytes);
 
   // The key at `path` ("HKEY_LOCAL_MACHINE\\A\\B", HKLM for short, any
   // letter case), or null. The key stays valid as long as the file.
   const RegistryFileKey* FindKey(std::string_view path) const;
 
+  // The value `name` of the key at `path`, read anew with up to `keep`
+  // bytes of its data; false when the key or value is not there.
+  bool ReadValue(std::string_view path, std::string_view name,
+                 std::size_t keep, RegistryValue* value) const;
+
+  // Why the file gives the roots alone, or "".
+  const std::string& Why() const { return why_; }
+
  private:
-  friend RegistryFile LoadRegistryFile(const std::string& path);
+  KeyScan Scan(const std::string& path, const ValueSelection& selection) const;
 
-  explicit RegistryFile(std::unique_ptr<RegistryBytes> bytes);
-  // The key at the folded full path `path`, or null.
-  std::unique_ptr<RegistryFileKey> Scan(const std::string& path) const;
-
-  std::unique_ptr<RegistryBytes> bytes_;  // null: the roots alone
-  bool wide_text_ = false;     // UTF-16LE, else 8-bit text taken as UTF-8
+  std::unique_ptr<RegistrySource> source_;  // null: the roots alone
+  TextFormat format_;
   bool wide_strings_ = false;  // version 5: hex strings are UTF-16LE
-  std::size_t body_ = 0;       // where the line after the header begins
+  std::string why_;
   // Keys asked for so far by folded path; null for one that is not there.
   mutable std::map<std::string, std::unique_ptr<RegistryFileKey>> found_;
 };
@@ -75,8 +79,8 @@ class RegistryFile {
 // environment variable TALVANE_REGISTRY, else the default path.
 std::string RegistryFilePath();
 
-// Maps `path` (reads it, when it is no regular file); a missing or
-// unreadable file gives the roots alone.
+// The file at `path` (see OpenRegistrySource); one that cannot be read
+// gives the roots alone.
 RegistryFile LoadRegistryFile(const std::string& path);
 
 // A Registry over a RegistryFile that is loaded on first use.
@@ -92,17 +96,23 @@ class FileRegistry : public Registry {
   LONG RegQueryValueExA(HKEY key, const char* value_name, DWORD* reserved,
                         DWORD* type, BYTE* data, DWORD* size) override;
   LONG RegCloseKey(HKEY key) override;
+  const char* LastFailureReason() const override;
 
  private:
   const RegistryFile& File();
   // The path of a predefined root or an open handle. Only the path: a
   // root's values are looked for only when one is queried.
   bool Resolve(HKEY key, std::string* path);
+  // The value, read anew when the kept one cannot answer the query.
+  bool Lookup(const std::string& path, const char* name, const BYTE* data,
+              const DWORD* size, RegistryValue* value);
+  LONG Failed(LONG status, std::string why);
 
   std::function<RegistryFile()> load_;
   std::unique_ptr<RegistryFile> file_;
   std::unordered_map<HKEY, std::string> open_keys_;
   std::uintptr_t last_handle_ = 0x1000;
+  std::string why_;  // of the last call that failed
 };
 
 }  // namespace platform

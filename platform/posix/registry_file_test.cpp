@@ -22,12 +22,16 @@ std::string Utf16LeFile(const std::u16string& text) {
   return bytes;
 }
 
-// The value's data, or "<missing>".
+// The value's data, or "<missing>", or "<unreadable>" for one whose data
+// cannot be decoded whole.
 std::string Data(const RegistryFile& file, const char* key, const char* name) {
   const RegistryFileKey* found = file.FindKey(key);
   if (found == nullptr) return "<no key>";
   const RegistryValue* value = found->FindValue(name);
-  return value == nullptr ? "<missing>" : value->data;
+  if (value == nullptr) return "<missing>";
+  if (value->fault != nullptr) return "<unreadable>";
+  EXPECT_TRUE(value->Whole()) << name;
+  return value->data;
 }
 
 // The value's type, or 0xFFFFFFFF when it is missing.
@@ -130,11 +134,6 @@ TEST(RegistryFileValueTest, CommentsAndUnparsableLinesAreSkipped) {
                              "; \"c\"=\"comment\"\n"
                              "garbage line\n"
                              "\"unterminated=x\n"
-                             "\"s2\"=\"abc\n"
-                             "\"d\"=dword:123456789\n"
-                             "\"h\"=hex:1,234\n"
-                             "\"t\"=hex(zz):01\n"
-                             "\"s\"=\"x\" trailing\n"
                              "\"ok\"=\"yes\"\n"
                              "[HKEY_NOWHERE\\T]\n"
                              "\"lost\"=\"x\"\n"
@@ -145,6 +144,32 @@ TEST(RegistryFileValueTest, CommentsAndUnparsableLinesAreSkipped) {
   EXPECT_EQ(1u, key->values.size());
   EXPECT_EQ(std::string("yes\0", 4), Data(file, "HKLM\\T", "ok"));
   EXPECT_EQ(nullptr, file.FindKey("HKEY_NOWHERE\\T"));
+}
+
+TEST(RegistryFileValueTest, DataThatCannotBeDecodedWholeIsUnreadable) {
+  // Each replaces an earlier good "v": the last word on a value wins.
+  const char* const cases[] = {
+      "\"v\"=\"abc\n",                  // no closing quote
+      "\"v\"=\"x\" trailing\n",
+      "\"v\"=dword:123456789\n",
+      "\"v\"=-x\n",
+      "\"v\"=other:01\n",
+      "\"v\"=hex(zz):01\n",
+      "\"v\"=hex(2):41,00,5\n",        // cut off mid-byte
+      "\"v\"=hex:1,234\n",
+      "\"v\"=hex:01,,02\n",
+      "\"v\"=hex:01,02 03\n",
+      "\"v\"=hex(2):41,00,\\\n",       // a continuation at the end
+      "\"v\"=hex:01,\\\n\n\"w\"=\"2\"\n",  // into a blank line
+      "\"v\"=hex:01,\\\n; 02\n",       // into a comment
+      "\"v\"=hex:01,\\\n  02,zz\n",
+      "\"v\"=hex:01,\\ 02\n",
+  };
+  for (const char* line : cases) {
+    const RegistryFile file = RegistryFile::Parse(
+        V5("[HKEY_LOCAL_MACHINE\\T]\n\"v\"=\"good\"\n" + std::string(line)));
+    EXPECT_EQ("<unreadable>", Data(file, "HKLM\\T", "v")) << line;
+  }
 }
 
 TEST(RegistryFileKeyTest, NamesIgnoreLetterCaseAndParentsExist) {
@@ -183,28 +208,34 @@ TEST(RegistryFileKeyTest, DeletionsApplyInFileOrder) {
   EXPECT_EQ(std::string("2\0", 2), Data(file, "HKLM\\Keep", "y"));
 }
 
-TEST(RegistryFileKeyTest, ContinuedHexOfAnotherKeyHidesItsLines) {
-  // Lines that continue a hex value belong to it, whichever key it stands
-  // in (one deleted just before included): they are never key lines.
+TEST(RegistryFileKeyTest, ContinuationNeverTakesAKeyOrValueLine) {
+  // A backslash that would run a value on into the next key's lines, or
+  // into a value line, leaves them lines of their own, in either encoding.
   const std::string body =
       "[HKEY_LOCAL_MACHINE\\T]\r\n"
       "\"v\"=\"1\"\r\n"
+      "\"junk\"=hex(2):41,00,\\\r\n"
       "[HKEY_LOCAL_MACHINE\\Other]\r\n"
+      "\"jre\"=\"/evil\"\r\n"
       "\"b\"=hex:01,\\\r\n"
+      "  \"w\"=\"2\"\r\n"
       "[HKEY_LOCAL_MACHINE\\T]\r\n"
-      "\"w\"=\"2\"\r\n"
-      "[-HKEY_LOCAL_MACHINE\\Gone]\r\n"
-      "\"lost\"=HEX(2):41,\\\r\n"
-      "  [-HKEY_LOCAL_MACHINE\\T]\r\n";
+      "\"odd\"=hex(2):41,00,42,\\\r\n"
+      "  00,43\r\n"
+      "\"lone\"=hex(1):00,d8,41,00\r\n";
   const std::string narrow = V5(body);
   const std::string wide =
       Utf16LeFile(std::u16string(narrow.begin(), narrow.end()));
   for (const std::string& text : {narrow, wide}) {
     const RegistryFile file = RegistryFile::Parse(text);
-    const RegistryFileKey* key = file.FindKey("HKLM\\T");
-    ASSERT_NE(nullptr, key);
-    EXPECT_EQ(1u, key->values.size());
+    EXPECT_EQ("<unreadable>", Data(file, "HKLM\\T", "junk"));
+    EXPECT_EQ("<missing>", Data(file, "HKLM\\T", "jre"));
+    EXPECT_EQ(std::string("/evil\0", 6), Data(file, "HKLM\\Other", "jre"));
+    EXPECT_EQ("<unreadable>", Data(file, "HKLM\\Other", "b"));
     EXPECT_EQ(std::string("2\0", 2), Data(file, "HKLM\\Other", "w"));
+    // An odd byte count is still taken, its last byte dropped.
+    EXPECT_EQ("AB", Data(file, "HKLM\\T", "odd"));
+    EXPECT_EQ("\xEF\xBF\xBD" "A", Data(file, "HKLM\\T", "lone"));
   }
 }
 
@@ -282,6 +313,13 @@ TEST_F(FileRegistryTest, ValueFitsOrLeavesDestinationUntouched) {
                                             &size));
   EXPECT_EQ(261u, size);
   EXPECT_EQ(std::string(260, 'z'), std::string(buffer, buffer + sizeof buffer));
+
+  BYTE larger[300];
+  size = sizeof larger;
+  EXPECT_EQ(0, registry_.RegQueryValueExA(key, "p260", nullptr, &type, larger,
+                                          &size));
+  EXPECT_EQ(261u, size);
+  EXPECT_EQ(std::string(260, 'b'), reinterpret_cast<char*>(larger));
 }
 
 TEST_F(FileRegistryTest, QueryConventions) {
@@ -363,9 +401,8 @@ std::string TemporaryFile(const std::string& bytes) {
   return written ? path : "";
 }
 
-TEST(FileRegistryLoadTest, LargeEmptyAndPipedFiles) {
-  // More than a scan reads before it hands pages back, with keys at both
-  // ends, looked for from the end first.
+TEST(FileRegistryLoadTest, LargeEmptyPipedAndDeviceFiles) {
+  // Many chunks, with keys at both ends, looked for from the end first.
   std::string text = V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n");
   while (text.size() < (3u << 20)) {
     text += "[HKEY_LOCAL_MACHINE\\Filler\\" + std::to_string(text.size()) +
@@ -375,7 +412,7 @@ TEST(FileRegistryLoadTest, LargeEmptyAndPipedFiles) {
   const std::string large = TemporaryFile(text);
   ASSERT_NE("", large);
   const RegistryFile file = LoadRegistryFile(large);
-  std::remove(large.c_str());  // what was mapped stays readable
+  std::remove(large.c_str());  // what was opened stays readable
   EXPECT_EQ(std::string("end\0", 4), Data(file, "HKLM\\Last", "v"));
   EXPECT_EQ(std::string("start\0", 6), Data(file, "HKLM\\First", "v"));
 
@@ -386,8 +423,13 @@ TEST(FileRegistryLoadTest, LargeEmptyAndPipedFiles) {
   EXPECT_NE(nullptr, none.FindKey("HKEY_LOCAL_MACHINE"));
   EXPECT_EQ(nullptr, none.FindKey("HKEY_LOCAL_MACHINE\\First"));
 
-  // A pipe cannot be mapped: it is read. A root's value is read through
-  // the root's own handle.
+  // A device is no registry, however much it would give.
+  const RegistryFile device = LoadRegistryFile("/dev/zero");
+  EXPECT_NE(nullptr, device.FindKey("HKEY_LOCAL_MACHINE"));
+  EXPECT_NE("", device.Why());
+
+  // A pipe is read once and kept. A root's value is read through the
+  // root's own handle.
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   const std::string piped =
@@ -404,6 +446,34 @@ TEST(FileRegistryLoadTest, LargeEmptyAndPipedFiles) {
   EXPECT_EQ(kRegDword, type);
   EXPECT_EQ(4u, size);
   close(fds[0]);
+}
+
+TEST(FileRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
+  // A megabyte of hex data on one line, and more values than a key keeps:
+  // sizes are whole, and a caller that can take a value gets all of it.
+  std::string text = V5("[HKEY_LOCAL_MACHINE\\K]\n\"long\"=hex:");
+  for (int i = 0; i < (1 << 20); ++i) text += i % 2 ? "00," : "7f,";
+  text += "01\n";
+  for (int i = 0; i < 1000; ++i)
+    text += "\"v" + std::to_string(i) + "\"=\"" + std::string(250, 'x') + "\"\n";
+  FileRegistry registry([&text] { return RegistryFile::Parse(text); });
+  HKEY key = nullptr;
+  ASSERT_EQ(0, registry.RegOpenKeyExA(LocalMachineKey(), "K", 0, kKeyRead, &key));
+  DWORD size = 0;
+  EXPECT_EQ(0, registry.RegQueryValueExA(key, "long", nullptr, nullptr, nullptr,
+                                         &size));
+  EXPECT_EQ((1u << 20) + 1, size);
+  std::string buffer(size, '\0');
+  EXPECT_EQ(0, registry.RegQueryValueExA(
+                   key, "long", nullptr, nullptr,
+                   reinterpret_cast<BYTE*>(&buffer[0]), &size));
+  EXPECT_EQ(std::string("\x7f\0\x7f", 3), buffer.substr(0, 3));
+  EXPECT_EQ('\x01', buffer.back());
+  char last[260];
+  size = sizeof last;
+  EXPECT_EQ(0, registry.RegQueryValueExA(key, "V999", nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(last), &size));
+  EXPECT_EQ(std::string(250, 'x'), last);
 }
 
 }  // namespace

@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""Release files that anyone can rebuild byte for byte from their commit.
+
+    tools/release.py normalize --epoch SECONDS PACKAGE...
+        Rewrites each .tar.gz, .deb and .zip in place with fixed member
+        order, times (SECONDS), owners and modes (tools/archives.py). cpack
+        runs it on the packages it made (cmake/normalize_packages.cmake).
+
+    tools/release.py sums [--build-dir build]
+        Writes BUILD/packages/SHA256SUMS over the four programs and the three
+        packages (paths relative to BUILD: `cd build && sha256sum -c
+        packages/SHA256SUMS` checks them) and, beside it, TOOL-VERSIONS: the
+        commit, SOURCE_DATE_EPOCH and the versions of the tools that made
+        them. `make package` runs it last.
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import time
+import zipfile
+from pathlib import Path
+
+import archives
+
+REPO = Path(__file__).resolve().parent.parent
+
+PROGRAMS = ("native/bin/tarvo", "native/bin/gorvanel",
+            "windows-i686/bin/tarvo.exe", "windows-i686/bin/gorvanel.exe")
+
+
+class ReleaseError(Exception):
+    pass
+
+
+# --- SHA256SUMS and TOOL-VERSIONS ------------------------------------------
+
+def cpack_settings(tree):
+    """The CPACK_* values cmake wrote into a build tree's CPackConfig.cmake."""
+    config = tree / "CPackConfig.cmake"
+    if not config.is_file():
+        raise ReleaseError(f"{config} is missing: configure the tree first")
+    return dict(re.findall(r'^set\((CPACK_\w+) "(.*)"\)$', config.read_text(), re.M))
+
+
+def cache_settings(tree):
+    """name -> value of a build tree's CMakeCache.txt, with the compilers
+    that cmake found (CMakeFiles/<version>/CMake<LANG>Compiler.cmake)."""
+    text = (tree / "CMakeCache.txt").read_text()
+    found = dict(re.findall(r"^(\w+):\w+=(.*)$", text, re.M))
+    for compiler in sorted(tree.glob("CMakeFiles/*/CMake*Compiler.cmake")):
+        found.update(re.findall(r'^set\((CMAKE_\w+_COMPILER) "(.*)"\)$',
+                                compiler.read_text(), re.M))
+    return found
+
+
+def the_one(pattern, directory):
+    found = sorted(directory.glob(pattern))
+    if len(found) != 1:
+        what = ", ".join(p.name for p in found) or "none"
+        raise ReleaseError(f"{directory}/{pattern}: one file expected, found {what}")
+    return found[0]
+
+
+def release_files(build):
+    """The programs and packages of a release, as paths relative to build,
+    and the SOURCE_DATE_EPOCH both trees were built with."""
+    native = cpack_settings(build / "native")
+    windows = cpack_settings(build / "windows-i686")
+    epochs = {native.get("CPACK_LAUNCHERS_SOURCE_DATE_EPOCH"),
+              windows.get("CPACK_LAUNCHERS_SOURCE_DATE_EPOCH")}
+    if len(epochs) != 1 or None in epochs:
+        raise ReleaseError("build/native and build/windows-i686 were configured with "
+                           f"different SOURCE_DATE_EPOCH values ({epochs}): "
+                           "configure both again")
+    native_packages = Path(native["CPACK_PACKAGE_DIRECTORY"])
+    windows_packages = Path(windows["CPACK_PACKAGE_DIRECTORY"])
+    packages = [
+        native_packages / (native["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"),
+        the_one(f'{native["CPACK_PACKAGE_NAME"]}_{native["CPACK_PACKAGE_VERSION"]}_*.deb',
+                native_packages),
+        windows_packages / (windows["CPACK_PACKAGE_FILE_NAME"] + ".zip"),
+    ]
+    files = [build / p for p in PROGRAMS] + packages
+    missing = [str(f) for f in files if not f.is_file()]
+    if missing:
+        raise ReleaseError("missing: " + ", ".join(missing) +
+                           " (make package builds them)")
+    return [f.resolve().relative_to(build.resolve()) for f in files], epochs.pop()
+
+
+def sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as stream:
+        for block in iter(lambda: stream.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def run(command):
+    """stdout of a command run in the C locale, "" when it cannot run."""
+    try:
+        done = subprocess.run(command, capture_output=True, text=True,
+                              env={**os.environ, "LC_ALL": "C"}, check=False)
+    except OSError:
+        return ""
+    return done.stdout
+
+
+def first_line(command):
+    lines = run(command).splitlines()
+    return lines[0].strip() if lines else "(no version)"
+
+
+def tool_lines(build):
+    """[(what, program, version)] of the tools that made the release files,
+    and the files whose Debian packages say the most about them."""
+    tools, files = [], []
+    for preset in ("native", "windows-i686"):
+        cache = cache_settings(build / preset)
+        for what, key in (("C++ compiler", "CMAKE_CXX_COMPILER"),
+                          ("C compiler", "CMAKE_C_COMPILER"),
+                          ("resource compiler", "CMAKE_RC_COMPILER"),
+                          ("linker", "CMAKE_LINKER"), ("archiver", "CMAKE_AR"),
+                          ("strip", "CMAKE_STRIP")):
+            program = shutil.which(cache.get(key) or "")
+            if program:
+                tools.append((f"{preset} {what}", program,
+                              first_line([program, "--version"])))
+                files.append(program)
+        # What the compiler links into each program from its own libraries.
+        compiler = cache["CMAKE_CXX_COMPILER"]
+        # (libc.so.6: its package's symbols give the .deb's Depends line.)
+        for library in ("libstdc++.a", "libgcc.a", "crt1.o", "crt2.o",
+                        "libkernel32.a", "libc_nonshared.a", "libc.so.6"):
+            found = run([compiler, f"-print-file-name={library}"]).strip()
+            if os.path.isabs(found):
+                files.append(found)
+    native = cache_settings(build / "native")
+    settings = cpack_settings(build / "native")
+    python = settings["CPACK_LAUNCHERS_PYTHON"]
+    zlib = run([python, "-c", "import zlib; print(zlib.ZLIB_RUNTIME_VERSION)"]).strip()
+    for what, program in (("cmake", native["CMAKE_COMMAND"]),
+                          ("cpack", native["CMAKE_CPACK_COMMAND"]),
+                          ("dpkg", "dpkg"),
+                          ("dpkg-shlibdeps", native.get("DPKG_SHLIBDEPS_PROGRAM", ""))):
+        program = shutil.which(program)
+        if program:
+            tools.append((what, program, first_line([program, "--version"])))
+            files.append(program)
+    tools.append(("python3 (archives)", python,
+                  first_line([python, "--version"]) + f", zlib {zlib}"))
+    files.append(python)
+    return tools, files
+
+
+def debian_packages(files):
+    """"package version" of each Debian package that owns one of files."""
+    paths = set()
+    for name in files:
+        found = shutil.which(name) if not os.path.isabs(name) else name
+        if found:
+            for path in {os.path.normpath(found), os.path.realpath(found)}:
+                paths.add(path)
+                # With /bin and /lib links to /usr, dpkg may know either name.
+                if re.match(r"/usr/(s?bin|lib)", path):
+                    paths.add(path[len("/usr"):])
+    owners = set()
+    for line in run(["dpkg", "-S", *sorted(paths)]).splitlines():
+        if ": " in line and not line.startswith("diversion"):
+            owners.update(p.strip() for p in line.split(": ", 1)[0].split(","))
+    if not owners:
+        return []
+    listed = run(["dpkg-query", "-W", "-f=${Package}:${Architecture} ${Version}\n",
+                  *sorted(owners)])
+    return sorted(set(listed.splitlines()))
+
+
+def source_line():
+    """The commit the source tree is at, or that it is no git checkout."""
+    if not (REPO / ".git").exists():
+        return "no git checkout"
+    commit = run(["git", "-C", str(REPO), "rev-parse", "HEAD"]).strip()
+    if not commit:
+        return "a git checkout whose commit git could not read"
+    dirty = run(["git", "-C", str(REPO), "status", "--porcelain"]).strip()
+    return f"commit {commit}" + (", with uncommitted changes" if dirty else "")
+
+
+def write_sums(build):
+    files, epoch = release_files(build)
+    out = build / "packages"
+    out.mkdir(exist_ok=True)
+    sums = "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
+    (out / "SHA256SUMS").write_text(sums)
+
+    tools, owned = tool_lines(build)
+    when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(int(epoch)))
+    lines = ["# What made the files in SHA256SUMS. The same commit built with other",
+             "# versions of these tools may give other bytes.",
+             f"source: {source_line()}",
+             f"SOURCE_DATE_EPOCH: {epoch} ({when})",
+             "", "Debian packages:"]
+    lines += [f"  {p}" for p in debian_packages(owned)] or ["  (none found: not Debian?)"]
+    lines += ["", "Tools:"]
+    lines += [f"  {what}: {program}: {version}" for what, program, version in tools]
+    (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
+    print(f"release: {out / 'SHA256SUMS'}:")
+    print(sums, end="")
+    print(f"release: tool versions in {out / 'TOOL-VERSIONS'}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    normalize_command = commands.add_parser("normalize")
+    normalize_command.add_argument("--epoch", type=int, required=True)
+    normalize_command.add_argument("packages", nargs="+", type=Path)
+    sums_command = commands.add_parser("sums")
+    sums_command.add_argument("--build-dir", type=Path, default=REPO / "build")
+    args = parser.parse_args()
+    try:
+        if args.command == "normalize":
+            for package in args.packages:
+                try:
+                    archives.normalize(package, args.epoch)
+                except (archives.ArchiveError, OSError, tarfile.TarError,
+                        zipfile.BadZipFile) as error:
+                    raise ReleaseError(f"{package}: {error}") from error
+        else:
+            write_sums(args.build_dir)
+    except ReleaseError as error:
+        print(f"release: {error}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
