@@ -77,7 +77,7 @@ class Win32Processes : public Processes {
         reinterpret_cast<PROCESS_INFORMATION*>(info));
   }
 
-  // A child seen to end has ended normally.
+  // A wait that sees the child end is the normal end: the job lets go.
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
     DWORD result = ::WaitForSingleObject(handle, milliseconds);
     if (result == WAIT_OBJECT_0) ReleaseChildren();
