@@ -13,7 +13,9 @@
 What it measures:
   1. Start-up cost: tarvo and gorvanel starting the stub Java VM (which
      writes nothing and ends with 0), against the stub started directly and
-     against bench/minimal_launcher.c (posix_spawn and wait) starting it.
+     against bench/minimal_launcher.c (posix_spawn and wait) starting it;
+     then each launcher against bench/yardstick.c, which does the least
+     that launcher's job needs, in interleaved paired runs.
   2. Peak resident memory of each launcher process itself: VmHWM read from
      /proc/<launcher>/status while its child, the stub, is held in the
      open() of its record file, a FIFO: by then the launcher has done all
@@ -50,6 +52,7 @@ sys.path.insert(0, str(REPO / "e2e"))
 import harness  # noqa: E402  (registry text, the stub and its records)
 
 GOAL_RATIO = 1.10         # launcher's time / minimal launcher's time
+GOAL_YARDSTICK_RATIO = 1.05  # launcher's time / its yardstick's time
 GOAL_PEAK_KIB = 2 * 1024  # the launcher's own peak resident memory
 GOAL_100MB_SECONDS = 0.3  # tarvo on a 100 MB registry file
 # Peak resident memory a 100 MB registry file may add to the sample
@@ -121,10 +124,12 @@ class Installation:
         self.tarvo = self._copy(build / "bin" / "tarvo", bin_dir)
         self.gorvanel = self._copy(build / "bin" / "gorvanel", bin_dir)
         self.minimal = bin_dir / "minimal_launcher"
-        subprocess.run(["cc", "-O2", "-Wall", "-Wextra", "-Werror", "-o",
-                        str(self.minimal),
-                        str(REPO / "bench" / "minimal_launcher.c")],
-                       check=True)
+        self.yardstick = bin_dir / "yardstick"
+        for program in (self.minimal, self.yardstick):
+            subprocess.run(["cc", "-O2", "-Wall", "-Wextra", "-Werror", "-o",
+                            str(program),
+                            str(REPO / "bench" / f"{program.name}.c")],
+                           check=True)
 
     @staticmethod
     def _copy(source, directory):
@@ -426,6 +431,7 @@ class Bench:
         self.tarvo = [self.inst.tarvo] + TARVO_ARGS
         self.gorvanel = [self.inst.gorvanel] + GORVANEL_ARGS
         self.minimal = [self.inst.minimal] + self.child
+        self.yardsticks = {"tarvo": [self.inst.yardstick, "tarvo"] + self.child}
 
     def check_commands(self):
         section("checking that each command starts the stub as it should")
@@ -436,9 +442,13 @@ class Bench:
                 argv[-len(GORVANEL_ARGS):] != GORVANEL_ARGS):
             fail(f"gorvanel: the stub got {argv!r}")
         self.gorvanel_child = argv
+        self.yardsticks["gorvanel"] = [self.inst.yardstick, "gorvanel"] + argv
         verify("minimal launcher", self.minimal, self.env, self.child)
+        for name, command in self.yardsticks.items():
+            verify(f"{name}'s yardstick", command, self.env,
+                   self.child if name == "tarvo" else argv)
         verify("stub", self.child, self.env, self.child)
-        print("all four start the stub as expected")
+        print("all six start the stub as expected")
 
     def startup(self):
         section(f"start-up: {self.runs} runs after {self.warmup} warm-up "
@@ -449,6 +459,23 @@ class Bench:
             ("tarvo", self.tarvo),
             ("gorvanel", self.gorvanel),
         ], self.env, self.runs, self.warmup)
+
+    def startup_paired(self):
+        """Each launcher and its yardstick, one after the other in a random
+        order each round: {launcher: (its times, its yardstick's)}."""
+        rounds = 100 if self.quick else 2000
+        section(f"start-up against the yardsticks, interleaved: {rounds} "
+                "rounds")
+        commands = {}
+        for name, yardstick in self.yardsticks.items():
+            commands[name] = (getattr(self, name), self.env)
+            commands[f"{name}'s yardstick"] = (yardstick, self.env)
+        times = interleaved(commands, rounds, self.warmup)
+        out = self.work / "results" / "startup-paired.json"
+        out.parent.mkdir(exist_ok=True)
+        out.write_text(json.dumps(times))
+        return {name: (times[name], times[f"{name}'s yardstick"])
+                for name in self.yardsticks}
 
     def memory(self):
         section("peak resident memory")
@@ -581,6 +608,30 @@ def report_startup(startup, runs):
               f"{r['median'] / minimal['median']:.2f} | {goal} |")
 
 
+def report_paired(paired):
+    rounds = len(next(iter(paired.values()))[0])
+    print(f"\nEach launcher against its yardstick (bench/yardstick.c: the "
+          f"lookups the launcher needs, then a child with a parent-death "
+          f"signal, and the wait), {rounds} interleaved rounds:\n")
+    print("| Launcher | Mean [ms] | Yardstick mean [ms] | Launcher − "
+          "yardstick [ms] | × yardstick, mean | × yardstick, median "
+          "| Goal ≤ 1.05 |")
+    print("|---|---:|---:|---:|---:|---:|---|")
+    for name, (launcher, yardstick) in paired.items():
+        difference, error = paired_difference(launcher, yardstick)
+        ratio = statistics.mean(launcher) / statistics.mean(yardstick)
+        median_ratio = (statistics.median(launcher) /
+                        statistics.median(yardstick))
+        print(f"| {name} | {ms(statistics.mean(launcher))} | "
+              f"{ms(statistics.mean(yardstick))} | "
+              f"{difference * 1000:.3f} ± {error * 1000:.3f} | {ratio:.3f} | "
+              f"{median_ratio:.3f} | "
+              f"{verdict(ratio <= GOAL_YARDSTICK_RATIO)} |")
+    print("\nTimes from spawn to reaped exit, taken by this script; the "
+          "difference is the mean of the rounds' differences with two "
+          "standard errors.")
+
+
 def report_memory(memory, repeat):
     print(f"\nPeak resident memory of the launcher process itself (largest "
           f"VmHWM of {repeat} runs, read while its child waited; the "
@@ -678,6 +729,7 @@ def main():
     bench = Bench(build, work, options.quick)
     bench.check_commands()
     startup = bench.startup()
+    paired = bench.startup_paired()
     memory = bench.memory()
     sizes = bench.registry_sizes()
     jvm, jvm_results = bench.jvm()
@@ -692,6 +744,7 @@ def main():
           f"{load_at_start} at the start, {load_average()} at the end. "
           "Reproduce with `make bench`.\n")
     report_startup(startup, bench.runs)
+    report_paired(paired)
     report_memory(memory, bench.repeat)
     report_sizes(sizes, memory)
     if jvm_results:

@@ -230,15 +230,22 @@ class ExitCodeTest(GorvanelCase):
                     stdout=execution_error(f"EXE006:{128 + int(sig)}"))
 
     def test_java_that_cannot_be_started(self):
-        if harness.launcher_wrapper():
-            # valgrind turns posix_spawn's vfork into a fork, so a failed
-            # exec is seen only as the child's exit status 127.
-            self.skipTest("a failed start cannot be seen under a wrapper")
         java = self.jre / "bin" / "java"
         java.chmod(0o644)
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
         java.unlink()
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
+
+
+class SignalTest(harness.SignalCases, GorvanelCase):
+    def waiting_run(self):
+        env = harness.clean_environment(
+            TALVANE_REGISTRY=self.registry,
+            **harness.stub_environment(self.record))
+        return [self.program, "-l"], env, self.program
+
+    def signalled_outcome(self, sig):
+        return 1, execution_error(f"EXE006:{128 + int(sig)}")
 
 
 class JavaCommandTest(GorvanelCase):

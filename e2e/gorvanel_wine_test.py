@@ -163,5 +163,12 @@ class RefusalTest(GorvanelWineCase):
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE004"))
 
 
+class JobTest(harness.WineJobCases, GorvanelWineCase):
+    prefix = PREFIX
+
+    def launcher_args(self, marker):
+        return [self.gorvanel, "-l", marker]
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,8 @@
 /* A stand-in for the Java VM in end-to-end tests. It appends what it was
  * started with to the file named by STUB_JAVA_RECORD and ends as
- * STUB_JAVA_EXIT (and, on Linux, STUB_JAVA_SIGNAL) say.
+ * STUB_JAVA_EXIT (and, on Linux, STUB_JAVA_SIGNAL) say. With STUB_JAVA_WAIT
+ * it first waits, as a long-running Java program would (see wait_mode);
+ * on Windows, STUB_JAVA_LEAVE leaves a process running (see leave_mode).
  *
  * Record: a "begin" line, then one "key=hex" line per item, then "end".
  * Keys: argc (decimal), argv (one line per element, in order), CLASSPATH
@@ -13,9 +15,15 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <errno.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 #endif
+
+/* Longest wait, so that a stub its launcher failed to take along still
+ * ends by itself. */
+#define WAIT_LIMIT_SECONDS 60
 
 static void put_hex(FILE* out, const char* key, const char* value) {
   const unsigned char* p = (const unsigned char*)value;
@@ -58,9 +66,88 @@ static int env_number(const char* name, int fallback) {
   return (int)(unsigned int)strtoll(value, NULL, 10);
 }
 
+/* One line appended to the wait file, flushed at once: the test reads it
+ * while the stub runs. */
+static void put_line(const char* path, const char* format, long value) {
+  FILE* out = fopen(path, "ab");
+  if (out == NULL) exit(71);
+  fprintf(out, format, value);
+  fclose(out);
+}
+
+#ifdef _WIN32
+/* Writes "ready <process id>" to the file, then sleeps until the limit: a
+ * stub still running once its launcher is gone was left behind. */
+static int wait_mode(const char* path) {
+  put_line(path, "ready %ld\n", (long)GetCurrentProcessId());
+  Sleep(WAIT_LIMIT_SECONDS * 1000);
+  return 97;
+}
+
+/* STUB_JAVA_LEAVE: as a Java program that starts a process and leaves it
+ * running on purpose, starts a copy of itself with the same command line
+ * that waits as with STUB_JAVA_WAIT set to the same file, and ends. */
+static int leave_mode(const char* path) {
+  char self[MAX_PATH];
+  char line[32768];
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION info;
+  DWORD length = GetModuleFileNameA(NULL, self, sizeof(self));
+  memset(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  if (length == 0 || length >= sizeof(self)) return 72;
+  snprintf(line, sizeof(line), "%s", GetCommandLineA());
+  SetEnvironmentVariableA("STUB_JAVA_LEAVE", NULL);
+  SetEnvironmentVariableA("STUB_JAVA_RECORD", NULL);
+  SetEnvironmentVariableA("STUB_JAVA_WAIT", path);
+  if (!CreateProcessA(self, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                      &info))
+    return 73;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return 0;
+}
+#else
+/* Writes "ready <pid>" to the file and waits for TERM, HUP, INT or QUIT.
+ * Each that comes is written as "signal <number>"; a moment after the
+ * first, so that a second delivery shows as a second line, the stub ends
+ * with 128 + its number, as the Java VM does on TERM, HUP and INT. */
+static int wait_mode(const char* path) {
+  static const int watched[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+  struct timespec limit = {WAIT_LIMIT_SECONDS, 0};
+  struct timespec linger = {0, 300 * 1000 * 1000};
+  sigset_t set;
+  int first = 0;
+  size_t i;
+  sigemptyset(&set);
+  for (i = 0; i < sizeof(watched) / sizeof(watched[0]); ++i)
+    sigaddset(&set, watched[i]);
+  sigprocmask(SIG_BLOCK, &set, NULL);
+  put_line(path, "ready %ld\n", (long)getpid());
+  for (;;) {
+    int sig = sigtimedwait(&set, NULL, first ? &linger : &limit);
+    if (sig > 0) {
+      put_line(path, "signal %ld\n", (long)sig);
+      if (first == 0) first = sig;
+      continue;
+    }
+    if (errno == EINTR) continue;
+    return first == 0 ? 97 : 128 + first;
+  }
+}
+#endif
+
 int main(int argc, char** argv) {
   const char* record = getenv("STUB_JAVA_RECORD");
+  const char* wait = getenv("STUB_JAVA_WAIT");
   if (record != NULL && *record != '\0') write_record(record, argc, argv);
+  if (wait != NULL && *wait != '\0') return wait_mode(wait);
+#ifdef _WIN32
+  {
+    const char* leave = getenv("STUB_JAVA_LEAVE");
+    if (leave != NULL && *leave != '\0') return leave_mode(leave);
+  }
+#endif
 #ifndef _WIN32
   {
     int sig = env_number("STUB_JAVA_SIGNAL", 0);

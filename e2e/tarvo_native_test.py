@@ -151,6 +151,17 @@ class ExitStatusTest(TarvoCase):
                     status=128 + int(sig))
 
 
+class SignalTest(harness.SignalCases, TarvoCase):
+    def waiting_run(self):
+        env = harness.clean_environment(
+            TALVANE_REGISTRY=self.registry,
+            **harness.stub_environment(self.record))
+        return [self.program, "wait"], env, self.program
+
+    def signalled_outcome(self, sig):
+        return 128 + int(sig), b""
+
+
 class IniFileTest(TarvoCase):
     def test_first_line_names_the_java_runtime(self):
         other = self.root / "Other Jre"

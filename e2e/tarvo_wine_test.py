@@ -187,5 +187,12 @@ class ArgumentTest(TarvoWineCase):
         self.assertFalse(marker.exists(), "the interpreter ran an argument")
 
 
+class JobTest(harness.WineJobCases, TarvoWineCase):
+    prefix = PREFIX
+
+    def launcher_args(self, marker):
+        return [r"D:\Mgr Opt\bin\tarvo.exe", "wait", marker]
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -10,6 +10,7 @@ namespace {
 // With TALVANE_TRACE=1 every step is explained on standard error.
 int RunTraced(int argc, const char* const* argv) {
   platform::TraceLog log("gorvanel", stderr);
+  platform::TracingSafeguards safeguards(log);
   platform::TracingRegistry registry(platform::SystemRegistry(), log);
   platform::TracingProcesses processes(platform::SystemProcesses(), log);
   platform::TracingSecurity security(platform::SystemSecurity(), log);

@@ -34,6 +34,11 @@ void TraceLog::Line(const char* format, ...) {
   std::fflush(out_);
 }
 
+void TracingSafeguards::NotSetUp(const char* safeguard, unsigned long error) {
+  log_.Line("%s cannot be set up (error %lu): going on without it", safeguard,
+            error);
+}
+
 LONG TracingRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
                                     DWORD options, DWORD access,
                                     HKEY* result) {

@@ -11,6 +11,7 @@
 #include "platform/interpreter.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/safeguards.h"
 #include "platform/security.h"
 #include "platform/sockets.h"
 #include "platform/text_file.h"
@@ -30,6 +31,22 @@ class TraceLog {
  private:
   const char* program_;
   std::FILE* out_;
+};
+
+// Hears of the safeguards left out while it is listening (from its
+// construction to its end).
+class TracingSafeguards : public SafeguardListener {
+ public:
+  explicit TracingSafeguards(TraceLog& log) : log_(log) {
+    ListenToSafeguards(this);
+  }
+  ~TracingSafeguards() override { ListenToSafeguards(nullptr); }
+  TracingSafeguards(const TracingSafeguards&) = delete;
+  TracingSafeguards& operator=(const TracingSafeguards&) = delete;
+  void NotSetUp(const char* safeguard, unsigned long error) override;
+
+ private:
+  TraceLog& log_;
 };
 
 class TracingRegistry : public Registry {

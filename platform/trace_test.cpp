@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -137,6 +138,22 @@ TEST(TraceTest, FailureCodeSurvivesTheTracesOwnWork) {
   EXPECT_EQ(1332u, security.GetLastError());
   EXPECT_EQ("prog: Administrators group without a name (error 1332)\n",
             out.Text());
+}
+
+// A safeguard left out is named, with its error, while a trace listens,
+// and to nobody once the trace has ended.
+TEST(TraceTest, SafeguardNotSetUpIsToldWhileTheTraceListens) {
+  TraceOutput out;
+  {
+    platform::TracingSafeguards safeguards(out.log());
+    platform::SafeguardNotSetUp("the job object", 5);
+  }
+  platform::SafeguardNotSetUp("the console control handler", 6);
+  std::string text = out.Text();
+  EXPECT_NE(std::string::npos, text.find("the job object"));
+  EXPECT_NE(std::string::npos, text.find("5"));
+  EXPECT_EQ(std::string::npos, text.find("console"));
+  EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
 }
 
 TEST(TraceTest, OnlyTheValueOneAsksForATrace) {

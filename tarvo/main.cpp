@@ -11,6 +11,7 @@ namespace {
 // With TALVANE_TRACE=1 every step is explained on standard error.
 int RunTraced(int argc, const char* const* argv) {
   platform::TraceLog log("tarvo", stderr);
+  platform::TracingSafeguards safeguards(log);
   platform::TracingRegistry registry(platform::SystemRegistry(), log);
   platform::TracingSockets sockets(platform::SystemSockets(), log);
   platform::TracingEnvironment environment(platform::SystemEnvironment(), log);

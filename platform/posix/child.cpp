@@ -1,17 +1,21 @@
 #include "platform/posix/child.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/posix/signal_relay.h"
+#include "platform/safeguards.h"
 
 extern char** environ;
 
 namespace platform {
 namespace {
 
-// posix_spawn wants a null-terminated array of writable pointers.
+// execve wants a null-terminated array of writable pointers.
 std::vector<char*> PointerArray(const std::vector<std::string>& items) {
   std::vector<char*> pointers;
   pointers.reserve(items.size() + 1);
@@ -22,72 +26,141 @@ std::vector<char*> PointerArray(const std::vector<std::string>& items) {
   return pointers;
 }
 
-// The child starts with no signal blocked and every handler at its
-// default, as a program started afresh on Windows would, whatever this
-// process has done to its own.
-class SpawnAttributes {
- public:
-  SpawnAttributes() { error_ = posix_spawnattr_init(&attr_); }
-  ~SpawnAttributes() {
-    if (error_ == 0) posix_spawnattr_destroy(&attr_);
-  }
-  int Prepare() {
-    if (error_ != 0) return error_;
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    int error = posix_spawnattr_setsigmask(&attr_, &none);
-    if (error == 0) error = posix_spawnattr_setsigdefault(&attr_, &all);
-    if (error == 0) {
-      error = posix_spawnattr_setflags(
-          &attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    return error;
-  }
-  const posix_spawnattr_t* get() const { return &attr_; }
-
- private:
-  posix_spawnattr_t attr_;
-  int error_;
+// What a new child tells its parent through the report pipe before it runs
+// its program: each a record, none when all went well. The pipe closes on
+// exec, so the parent reads until its end.
+enum class Stage : int {
+  kDeathSignal,  // not set up; the child went on without it
+  kStart,        // the program could not be started; the child has ended
+};
+struct Report {
+  Stage stage;
+  int error;
 };
 
-class SpawnActions {
- public:
-  SpawnActions() { error_ = posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() {
-    if (error_ == 0) posix_spawn_file_actions_destroy(&actions_);
+// Everything the child needs, prepared by the parent: between vfork and
+// exec nothing may allocate, lock or touch what the parent will use.
+struct ChildStart {
+  const char* path;
+  char* const* argv;
+  char* const* envp;
+  const char* directory;
+  bool inherit_descriptors;
+  pid_t launcher;
+  int report;
+  sigset_t none;
+};
+
+// The status of a child whose parent was gone before the death signal
+// could stand for it: as if that signal had come.
+constexpr int kOrphanedStatus = 128 + SIGTERM;
+constexpr int kNotStartedStatus = 127;
+
+void Tell(int report, Stage stage, int error) {
+  Report record = {stage, error};
+  // One record is far below PIPE_BUF: written whole or not at all.
+  ssize_t written = write(report, &record, sizeof(record));
+  static_cast<void>(written);
+}
+
+[[noreturn]] void EndUnstarted(const ChildStart& start) {
+  Tell(start.report, Stage::kStart, errno);
+  _exit(kNotStartedStatus);
+}
+
+// In the new process, sharing the parent's memory until exec: only
+// async-signal-safe calls. It starts with every signal blocked and leaves
+// them all unblocked for the program, as a program started afresh has
+// them; the signals the launcher ignored stay ignored through exec.
+[[noreturn]] void RunChild(const ChildStart& start) {
+  // A launcher killed outright must not leave its Java VM running.
+  if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+    Tell(start.report, Stage::kDeathSignal, errno);
   }
-  int Prepare(const ChildOptions& options) {
-    if (error_ != 0) return error_;
-    int error = 0;
-    if (options.directory != nullptr) {
-      error = posix_spawn_file_actions_addchdir_np(&actions_,
-                                                   options.directory);
+  // A parent that died before the line above is no longer ours: the death
+  // signal would never come.
+  if (getppid() != start.launcher) _exit(kOrphanedStatus);
+  ResetRelayedSignals();
+  if (start.directory != nullptr && chdir(start.directory) != 0) {
+    EndUnstarted(start);
+  }
+  // Close-on-exec rather than closed, so that the report pipe stays open
+  // until the program runs.
+  if (!start.inherit_descriptors &&
+      close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    EndUnstarted(start);
+  }
+  sigprocmask(SIG_SETMASK, &start.none, nullptr);
+  execve(start.path, start.argv, start.envp);
+  EndUnstarted(start);
+}
+
+// vfork: the parent waits, sharing its memory, until the child has run its
+// program or ended, which costs no copy of the parent's page tables. The
+// child makes a few async-signal-safe calls, none that blocks, before it
+// runs its program or ends.
+pid_t StartChild(const ChildStart& start) {
+  pid_t pid = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
+  if (pid == 0) RunChild(start);  // NOLINT(clang-analyzer-unix.Vfork)
+  return pid;
+}
+
+// Reads the child's reports: 0 when its program runs, else the error that
+// kept it from running.
+int ReadReports(int report) {
+  int start_error = 0;
+  Report record;
+  for (;;) {
+    ssize_t got = read(report, &record, sizeof(record));
+    if (got < 0 && errno == EINTR) continue;
+    if (got != static_cast<ssize_t>(sizeof(record))) break;
+    if (record.stage == Stage::kDeathSignal) {
+      SafeguardNotSetUp("the parent-death signal",
+                        static_cast<unsigned long>(record.error));
+    } else {
+      start_error = record.error;
     }
-    if (error == 0 && !options.inherit_descriptors) {
-      error = posix_spawn_file_actions_addclosefrom_np(&actions_,
-                                                       STDERR_FILENO + 1);
-    }
+  }
+  return start_error;
+}
+
+// Reaps a child that has ended, retrying when a signal interrupts.
+bool Reap(pid_t pid, int options, int* wait_status) {
+  for (;;) {
+    pid_t result = waitpid(pid, wait_status, options);
+    if (result >= 0) return result == pid;
+    if (errno != EINTR) return false;
+  }
+}
+
+// Spawns with every signal blocked, so that no handler of the parent runs
+// in the child, and none is relayed before the child's pid is known.
+int SpawnBlocked(ChildStart* start, pid_t* pid) {
+  int report[2];
+  // No descriptor for the report: no process is created.
+  if (pipe2(report, O_CLOEXEC) != 0) return EAGAIN;
+  start->report = report[1];
+  CatchRelayedSignals();
+  pid_t child = StartChild(*start);
+  int error = child < 0 ? errno : 0;
+  close(report[1]);
+  if (child > 0) error = ReadReports(report[0]);
+  close(report[0]);
+  if (error != 0) {
+    int ignored;
+    if (child > 0) Reap(child, 0, &ignored);
+    StopRelay(0);
     return error;
   }
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  int error_;
-};
+  RelayTo(child);
+  *pid = child;
+  return 0;
+}
 
 }  // namespace
 
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid) {
-  SpawnAttributes attributes;
-  int error = attributes.Prepare();
-  if (error != 0) return error;
-  SpawnActions actions;
-  error = actions.Prepare(options);
-  if (error != 0) return error;
-
   std::vector<char*> argv = PointerArray(args);
   std::vector<char*> envp;
   char** environment = environ;
@@ -95,32 +168,52 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
     envp = PointerArray(*options.environment);
     environment = envp.data();
   }
-  // posix_spawn, not posix_spawnp: the path is used as given.
-  return posix_spawn(pid, path, actions.get(), attributes.get(), argv.data(),
-                     environment);
+  ChildStart start = {};
+  start.path = path;
+  start.argv = argv.data();
+  start.envp = environment;
+  start.directory = options.directory;
+  start.inherit_descriptors = options.inherit_descriptors;
+  start.launcher = getpid();
+  start.report = -1;
+  sigemptyset(&start.none);
+
+  sigset_t all, previous;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &previous);
+  int error = SpawnBlocked(&start, pid);
+  // Signals that came meanwhile are delivered now, and relayed.
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  return error;
 }
 
 bool IsCreationFailure(int error) {
-  // What a failed clone reports; every other error comes from the program
+  // What a failed vfork reports; every other error comes from the program
   // file (not there, not runnable, a bad directory to start in).
   return error == EAGAIN || error == ENOMEM || error == ENOSYS;
 }
 
+// The child is waited for without being reaped first, so that its pid
+// stays its own while the relay lets go of it.
 bool WaitForChild(pid_t pid, int* wait_status) {
-  for (;;) {
-    pid_t result = waitpid(pid, wait_status, 0);
-    if (result == pid) return true;
-    if (result < 0 && errno != EINTR) return false;
+  siginfo_t info;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+    if (errno != EINTR) return false;
   }
+  StopRelay(pid);
+  return Reap(pid, 0, wait_status);
 }
 
 int PollChild(pid_t pid, int* wait_status) {
-  for (;;) {
-    pid_t result = waitpid(pid, wait_status, WNOHANG);
-    if (result == pid) return 1;
-    if (result == 0) return 0;
+  siginfo_t info;
+  info.si_pid = 0;
+  while (waitid(P_PID, static_cast<id_t>(pid), &info,
+                WEXITED | WNOHANG | WNOWAIT) != 0) {
     if (errno != EINTR) return -1;
   }
+  if (info.si_pid == 0) return 0;
+  StopRelay(pid);
+  return Reap(pid, WNOHANG, wait_status) ? 1 : -1;
 }
 
 int ExitCodeOf(int wait_status) {

@@ -16,7 +16,10 @@ struct ChildOptions {
 };
 
 // Starts the program file `path` (no search, no shell) with `args` as its
-// argument vector. 0 with *pid set, or the error number of the failure.
+// argument vector, no signal blocked and the launcher's ignored signals
+// ignored. 0 with *pid set, or the error number of the failure. Until it
+// has been waited for, the launcher's signals are relayed to it
+// (signal_relay.h); it gets SIGTERM should the launcher die first.
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid);
 

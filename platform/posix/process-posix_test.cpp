@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,62 @@ TEST_F(ProcessesTest, InheritHandlesDecidesOnOtherDescriptors) {
     processes_.CloseHandle(info.hProcess);
   }
   close(high);
+}
+
+// The "Sig...:" line of /proc/<pid>/status text, as its mask in hex.
+std::string SignalLine(const std::string& status, const std::string& name) {
+  std::string::size_type start = status.find("\n" + name + ":\t");
+  if (start == std::string::npos) return "(no " + name + ")";
+  start += name.size() + 3;
+  return status.substr(start, status.find('\n', start) - start);
+}
+
+std::string OwnStatus() {
+  std::ifstream in("/proc/self/status");
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+bool IsIgnored(int sig) {
+  struct sigaction action = {};
+  sigaction(sig, nullptr, &action);
+  return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN;
+}
+
+// A child starts as a program started afresh: nothing blocked, whatever
+// this process blocks, and only what it ignores ignored. The ignored
+// signals stay ignored here too, and the rest are this process's own again
+// once the child has ended.
+TEST_F(ProcessesTest, ChildStartsWithNoSignalBlockedAndTheIgnoredIgnored) {
+  struct sigaction ignore = {}, hup = {}, term = {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(0, sigaction(SIGHUP, &ignore, &hup));
+  sigaction(SIGTERM, nullptr, &term);
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR2);
+  sigprocmask(SIG_BLOCK, &blocked, &previous);
+
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("/bin/sh -c \"exec cat /proc/self/status > "
+                      "\\\"$CAPTURE_OUT\\\"\"",
+                      &info));
+  EXPECT_TRUE(IsIgnored(SIGHUP));
+  processes_.WaitForSingleObject(info.hProcess, kInfinite);
+  processes_.CloseHandle(info.hThread);
+  processes_.CloseHandle(info.hProcess);
+  std::string own = OwnStatus();
+  std::string child = dir_.Read("out");
+  EXPECT_TRUE(IsIgnored(SIGHUP));
+  struct sigaction term_after = {};
+  sigaction(SIGTERM, nullptr, &term_after);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  sigaction(SIGHUP, &hup, nullptr);
+
+  EXPECT_EQ("0000000000000000", SignalLine(child, "SigBlk"));
+  EXPECT_EQ(SignalLine(own, "SigIgn"), SignalLine(child, "SigIgn"));
+  EXPECT_NE("0000000000000000", SignalLine(child, "SigIgn"));  // SIGHUP
+  EXPECT_EQ(term.sa_handler, term_after.sa_handler);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "platform/process.h"
+#include "platform/win32/child_guard.h"
 
 namespace platform {
 namespace {
@@ -66,6 +67,7 @@ class Win32Processes : public Processes {
                       void* environment, const char* current_directory,
                       StartupInfoA* startup_info,
                       ProcessInformation* info) override {
+    GuardChildren();
     return ::CreateProcessA(
         application_name, command_line,
         static_cast<SECURITY_ATTRIBUTES*>(process_attributes),
@@ -75,8 +77,11 @@ class Win32Processes : public Processes {
         reinterpret_cast<PROCESS_INFORMATION*>(info));
   }
 
+  // A wait that sees the child end is the normal end: the job lets go.
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
-    return ::WaitForSingleObject(handle, milliseconds);
+    DWORD result = ::WaitForSingleObject(handle, milliseconds);
+    if (result == WAIT_OBJECT_0) ReleaseChildren();
+    return result;
   }
 
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {

@@ -9,6 +9,7 @@
 #include "platform/environment.h"
 #include "platform/interpreter.h"
 #include "platform/text_file.h"
+#include "platform/win32/child_guard.h"
 
 namespace platform {
 namespace {
@@ -24,9 +25,12 @@ class Win32Environment : public Environment {
 class Win32CommandInterpreter : public CommandInterpreter {
  public:
   int System(const char* command_line) override {
+    if (command_line != nullptr) GuardChildren();
     // Handing tarvo's line to the interpreter is the point; tarvo refuses
     // any argument that could end its quoting.
-    return std::system(command_line);  // NOLINT(cert-env33-c)
+    int status = std::system(command_line);  // NOLINT(cert-env33-c)
+    if (command_line != nullptr) ReleaseChildren();
+    return status;
   }
 };
 
