@@ -3,14 +3,18 @@
  *   yardstick tarvo PROGRAM [ARGUMENT...]
  *   yardstick gorvanel PROGRAM [ARGUMENT...]
  *
- * First the lookups the launcher cannot do without: tarvo's two services
- * (nfport and tovrexm over tcp), gorvanel's groups (the name of gid 0, the
- * process's groups, the name of each until one matches). Then it starts
+ * First what the launcher cannot do without: one reading of the registry
+ * file (TALVANE_REGISTRY, else /etc/opt/talvane/registry.reg) to its end,
+ * then tarvo's two services (nfport and tovrexm over tcp) or gorvanel's
+ * groups (the name of gid 0, the process's groups, the name of each until
+ * one matches). Then it starts
  * PROGRAM with PROGRAM [ARGUMENT...] as its argument vector in a child that
  * gets SIGTERM should this process die first, waits for it and ends with
  * its status (128 + the signal when one ended it). */
 #define _GNU_SOURCE
 #include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <grp.h>
 #include <netdb.h>
 #include <signal.h>
@@ -22,6 +26,20 @@
 #include <unistd.h>
 
 extern char** environ;
+
+/* The registry file's bytes, read once and dropped: the launchers cannot
+ * find their directories without reading it. */
+static void read_registry(void) {
+  const char* path = getenv("TALVANE_REGISTRY");
+  char chunk[4096];
+  int fd = open(path != NULL && *path != '\0' ? path
+                                              : "/etc/opt/talvane/registry.reg",
+                O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  while (read(fd, chunk, sizeof(chunk)) > 0) {
+  }
+  close(fd);
+}
 
 static int services(void) {
   struct servent* nfport = getservbyname("nfport", "tcp");
@@ -66,6 +84,7 @@ int main(int argc, char** argv) {
     fputs("usage: yardstick tarvo|gorvanel PROGRAM [ARGUMENT...]\n", stderr);
     return 2;
   }
+  read_registry();
   if (strcmp(argv[1], "tarvo") == 0) {
     services();
   } else if (!groups()) {

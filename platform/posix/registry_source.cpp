@@ -25,6 +25,8 @@ class MemoryBytes : public RegistrySource {
     return count;
   }
 
+  std::uint64_t SizeWhenOpened() const override { return bytes_.size(); }
+
  private:
   std::string bytes_;
 };
@@ -35,7 +37,7 @@ class MemoryBytes : public RegistrySource {
 // beyond the pass that read it.
 class FileBytes : public RegistrySource {
  public:
-  explicit FileBytes(int fd) : fd_(fd) {}
+  FileBytes(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
   ~FileBytes() override { close(fd_); }
@@ -49,8 +51,11 @@ class FileBytes : public RegistrySource {
     }
   }
 
+  std::uint64_t SizeWhenOpened() const override { return size_; }
+
  private:
   int fd_;
+  std::uint64_t size_;
 };
 
 // A pipe's bytes up to the limit; a read error ends them.
@@ -97,7 +102,9 @@ std::unique_ptr<RegistrySource> OpenRegistrySource(const std::string& path,
     close(fd);
     return nullptr;
   }
-  if (S_ISREG(info.st_mode)) return std::make_unique<FileBytes>(fd);
+  if (S_ISREG(info.st_mode)) {
+    return std::make_unique<FileBytes>(fd, std::uint64_t(info.st_size));
+  }
   if (S_ISFIFO(info.st_mode)) {
     // A writer that is there gets waited for; with none, a read gives the
     // end at once.

@@ -16,6 +16,9 @@ class RegistrySource {
   // that shrank or cannot be read any more ends where reading stopped.
   virtual std::size_t ReadAt(std::uint64_t offset, char* buffer,
                              std::size_t size) const = 0;
+  // Its size when it was opened: only a guide to how much to read at once,
+  // as a file may change after.
+  virtual std::uint64_t SizeWhenOpened() const = 0;
 };
 
 // How much of a pipe or FIFO is read: it cannot be read twice, so it is

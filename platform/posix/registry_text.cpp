@@ -1,5 +1,6 @@
 #include "platform/posix/registry_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -7,6 +8,16 @@ namespace {
 
 // Raw bytes read at a time: a 100 MB file is a few thousand reads.
 constexpr std::size_t kChunkBytes = std::size_t(1) << 16;
+constexpr std::size_t kSmallestChunkBytes = std::size_t(1) << 12;
+
+// A large file is read in chunks of 64 KiB; a small one in one read into a
+// buffer no larger than it needs, which the heap has room for: a launcher
+// starts faster for every fresh page of memory it does not touch.
+std::size_t ChunkBytesFor(const RegistrySource& source) {
+  const std::uint64_t size = source.SizeWhenOpened() + 1;  // sees the end
+  return std::size_t(std::clamp<std::uint64_t>(size, kSmallestChunkBytes,
+                                               kChunkBytes));
+}
 
 std::size_t PutUtf8(std::uint32_t c, char* out) {
   if (c < 0x80) {
@@ -157,8 +168,11 @@ TextReader::TextReader(const RegistrySource& source, const TextFormat& format)
 
 int TextReader::Refill() {
   while (!ended_) {
-    if (raw_ == nullptr) raw_.reset(new char[kChunkBytes]);
-    const std::size_t got = source_.ReadAt(offset_, raw_.get(), kChunkBytes);
+    if (raw_ == nullptr) {
+      chunk_bytes_ = ChunkBytesFor(source_);
+      raw_.reset(new char[chunk_bytes_]);
+    }
+    const std::size_t got = source_.ReadAt(offset_, raw_.get(), chunk_bytes_);
     offset_ += got;
     ended_ = got == 0;
     const std::string_view text = decoder_.Decode({raw_.get(), got});

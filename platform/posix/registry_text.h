@@ -81,6 +81,7 @@ class TextReader {
   bool ended_ = false;
   // Left uninitialized: a small file touches only the pages it fills.
   std::unique_ptr<char[]> raw_;
+  std::size_t chunk_bytes_ = 0;
   const char* at_ = nullptr;
   const char* end_ = nullptr;
 };
