@@ -17,6 +17,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import changing_files  # noqa: E402
+import launcher_lifecycle  # noqa: E402
 
 BUILD = harness.build_dir("native")
 SEP = "/"
@@ -170,7 +172,7 @@ class DirectoryTest(GorvanelCase):
                 self.assertRefused(self.run_gorvanel("-l", timeout=30),
                                    execution_error("EXE001"))
         text = (self.root / "registry.reg").read_bytes()
-        with harness.fifo_with_writer(self.root / "written.fifo",
+        with changing_files.fifo_with_writer(self.root / "written.fifo",
                                       text) as fifo:
             self.registry = fifo
             outcome = self.run_gorvanel("-l", timeout=30)
@@ -237,7 +239,7 @@ class ExitCodeTest(GorvanelCase):
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE005"))
 
 
-class SignalTest(harness.SignalCases, GorvanelCase):
+class SignalTest(launcher_lifecycle.SignalCases, GorvanelCase):
     def waiting_run(self):
         env = harness.clean_environment(
             TALVANE_REGISTRY=self.registry,

@@ -13,9 +13,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import launcher_lifecycle  # noqa: E402
+import wine_prefix  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix.of_build(BUILD)
+PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 JAVA = r"C:\Svc\JRE6\bin\java.exe"
@@ -163,7 +165,7 @@ class RefusalTest(GorvanelWineCase):
         self.assertRefused(self.run_gorvanel("-l"), execution_error("EXE004"))
 
 
-class JobTest(harness.WineJobCases, GorvanelWineCase):
+class JobTest(launcher_lifecycle.WineJobCases, GorvanelWineCase):
     prefix = PREFIX
 
     def launcher_args(self, marker):

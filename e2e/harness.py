@@ -3,28 +3,20 @@
 Registry export files, the stub Java VM and its records, running a program
 with its output captured (a launcher also under a checking wrapper such as
 valgrind, named by LAUNCHER_WRAPPER), private mount namespaces for the
-services database, and a Wine prefix for the Windows build.
+services database.
 
 Run as a script it also serves the build and the demo:
-  harness.py prefix BUILD        create the Wine prefix of a Windows build once
-  harness.py stop-server BUILD   end the wineserver of that prefix
   harness.py show-records FILE   print the stub's records readably
 """
 
 import contextlib
-import fcntl
-import json
 import os
 import shlex
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
-import termios
-import threading
-import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -357,83 +349,6 @@ def _invoked_as(name, executable, cwd, env, scratch):
         path.unlink()
 
 
-# --- Files changed while a launcher reads them (Linux) ---------------------
-
-def _read_by_another(path):
-    """Whether a process other than this one has path open or mapped."""
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit() or int(pid) == os.getpid():
-            continue
-        try:
-            for fd in os.listdir(f"/proc/{pid}/fd"):
-                if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
-                    return True
-            with open(f"/proc/{pid}/maps") as maps:
-                if path in maps.read():
-                    return True
-        except OSError:
-            continue  # gone, or not ours to look at
-    return False
-
-
-@contextlib.contextmanager
-def once_read(path, action, timeout=RUN_TIMEOUT):
-    """While the block runs, calls action() as soon as another process
-    has the file at path open or mapped. Yields a list that then holds
-    True."""
-    path = str(Path(path).resolve())
-    done, stop = [], threading.Event()
-
-    def watch():
-        deadline = time.monotonic() + timeout
-        while not stop.is_set() and time.monotonic() < deadline:
-            if _read_by_another(path):
-                action()
-                done.append(True)
-                return
-            time.sleep(0.001)
-
-    thread = threading.Thread(target=watch, daemon=True)
-    thread.start()
-    try:
-        yield done
-    finally:
-        stop.set()
-        thread.join()
-
-
-def sparse_registry(path, hole, tail):
-    """A registry file of the header, a hole of `hole` zero bytes that
-    takes no room on disk, and then the text `tail`."""
-    with open(path, "wb") as file:
-        file.write(b"REGEDIT4\r\n")
-        file.seek(hole, os.SEEK_CUR)
-        file.write(tail.encode("utf-8"))
-    return Path(path)
-
-
-@contextlib.contextmanager
-def fifo_with_writer(path, data):
-    """A FIFO at path holding data, ended once another process opened it
-    for reading. (Opened for reading and writing here, it takes the data
-    without waiting for a reader.)"""
-    os.mkfifo(path)
-    fd = os.open(path, os.O_RDWR)
-    os.write(fd, data)  # less than a pipe holds
-    closed = []
-
-    def close():
-        if not closed:
-            closed.append(True)
-            os.close(fd)
-
-    try:
-        with once_read(path, close):
-            yield Path(path)
-    finally:
-        close()
-
-
 # --- Private mount namespaces (Linux) --------------------------------------
 
 def with_bind_mounts(argv, mounts):
@@ -476,125 +391,6 @@ def _probe_bind_mounts():
     return ""
 
 
-# --- Wine ------------------------------------------------------------------
-
-def windows_path(path):
-    """The Windows name of a host path through Wine's Z: drive."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-class WinePrefix:
-    """A Wine prefix of our own for one Windows build, made once by wineboot
-    and reused. The build names the Wine loader and the prefix's
-    architecture (wine.json): a bare `wine` would pick the 32-bit loader."""
-
-    STAMP = "e2e-ready"
-    SERVICES = Path("drive_c/windows/system32/drivers/etc/services")
-
-    def __init__(self, path, loader, arch):
-        self.path = Path(path).resolve()
-        self.loader = loader
-        self.arch = arch
-
-    @classmethod
-    def of_build(cls, build):
-        config = json.loads(built_file(build, "wine.json").read_text())
-        return cls(Path(build) / "wineprefix", config["loader"],
-                   config["arch"])
-
-    def env(self, **extra):
-        env = clean_environment(
-            WINEPREFIX=str(self.path), WINEARCH=self.arch, WINEDEBUG="-all",
-            # Programs started inside Wine get the same loader.
-            WINELOADER=self.loader,
-            # No Gecko/Mono installers: they would ask on a display.
-            WINEDLLOVERRIDES="mscoree,mshtml=")
-        env.pop("DISPLAY", None)
-        env.update({k: str(v) for k, v in extra.items()})
-        return env
-
-    @property
-    def services_file(self):
-        return self.path / self.SERVICES
-
-    @property
-    def _pristine_services(self):
-        return self.path / "e2e-services.orig"
-
-    def ensure(self):
-        """Creates the prefix unless an earlier run completed it. Returns
-        the seconds spent creating it (0 when it was there)."""
-        if (self.path / self.STAMP).exists():
-            return 0.0
-        for tool in (self.loader, "wineserver"):
-            if shutil.which(tool) is None:
-                raise RuntimeError(f"{tool} is not installed")
-        started = time.monotonic()
-        if self.path.exists():
-            self.stop_server()
-            shutil.rmtree(self.path)
-        result = run([self.loader, "wineboot", "--init"], env=self.env(),
-                     timeout=600)
-        if result.status != 0:
-            raise RuntimeError("wineboot failed: " + result.describe())
-        # The prefix is complete on disk only once its server has ended.
-        self.stop_server()
-        shutil.copy2(self.services_file, self._pristine_services)
-        (self.path / self.STAMP).write_text("ready\n")
-        return time.monotonic() - started
-
-    def start_server(self):
-        """A server of our own, kept running between the tests' Wine runs,
-        so that no Wine run starts one that outlives it."""
-        # It ends by itself a while after its last client, should a test
-        # die before stopping it.
-        run(["wineserver", "-p60"], env=self.env(), timeout=60)
-
-    def stop_server(self):
-        run(["wineserver", "--kill"], env=self.env(), timeout=60)
-        run(["wineserver", "--wait"], env=self.env(), timeout=60)
-
-    def wine(self, argv, env=None, cwd=None, timeout=RUN_TIMEOUT):
-        """Runs a Windows program: argv[0] its path (host or Windows)."""
-        full_env = self.env(**(env or {}))
-        return run([self.loader] + [str(a) for a in argv], env=full_env,
-                   cwd=cwd, timeout=timeout)
-
-    def start(self, argv, env=None):
-        """Starts a Windows program, its output discarded: a Popen."""
-        return subprocess.Popen(
-            [self.loader] + [str(a) for a in argv],
-            env=self.env(**(env or {})), stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def import_registry(self, reg_file):
-        result = self.wine(["regedit", "/S", windows_path(reg_file)])
-        if result.status != 0:
-            raise RuntimeError("regedit failed: " + result.describe())
-
-    def map_drive(self, letter, target):
-        """Drive letter: now names the host directory target."""
-        link = self.path / "dosdevices" / (letter.lower() + ":")
-        self.unmap_drive(letter)
-        link.symlink_to(Path(target).resolve())
-
-    def unmap_drive(self, letter):
-        link = self.path / "dosdevices" / (letter.lower() + ":")
-        if link.is_symlink() or link.exists():
-            link.unlink()
-
-    def set_services(self, extra_lines=""):
-        """The Windows services database: the prefix's own entries plus
-        extra_lines. Wine's sockets read this file, not the host's."""
-        text = self._pristine_services.read_bytes()
-        # In the file's own line ends: Wine reads aliases up to a CR LF.
-        extra = extra_lines.replace("\r\n", "\n").replace("\n", "\r\n")
-        self.services_file.write_bytes(text + extra.encode("ascii"))
-
-    def restore_services(self):
-        shutil.copy2(self._pristine_services, self.services_file)
-
-
 # --- tarvo's Java command -------------------------------------------------
 
 class LauncherChecks:
@@ -619,216 +415,6 @@ class LauncherChecks:
         self.assertEqual(result.stdout, stdout)
         self.assertEqual(result.stderr, b"")
         self.assertEqual(records, [], "nothing should have been started")
-
-
-# --- A launcher stopped by a signal (Linux) --------------------------------
-
-class SignalCases:
-    """End-to-end cases of a launcher stopped by a signal while its Java
-    program, the stub, waits (STUB_JAVA_WAIT); mixed into a suite's
-    unittest.TestCase, which gives self.root (a scratch directory) and:
-      waiting_run() -> (argv, env, executable) of a launcher run whose
-        stub records to the suite's record file;
-      signalled_outcome(sig) -> (status, stdout) of the launcher once its
-        Java program ended on sig (the stub then exits with 128 + sig)."""
-
-    WATCHED = (signal.SIGTERM, signal.SIGHUP, signal.SIGINT, signal.SIGQUIT)
-
-    def test_signal_sent_to_the_launcher_alone_reaches_the_java_program(self):
-        for sig in self.WATCHED:
-            with self.subTest(signal=sig.name):
-                launcher = self.start_waiting()
-                os.kill(launcher.pid, sig)
-                self.assertEndedAsJavaDid(launcher, sig)
-
-    def test_signal_from_the_terminal_reaches_the_java_program_once(self):
-        # The terminal signals the launcher's process group, the Java
-        # program with it.
-        for sig, key in ((signal.SIGINT, b"\x03"), (signal.SIGQUIT, b"\x1c")):
-            with self.subTest(signal=sig.name):
-                master, terminal = os.openpty()
-                self.addCleanup(os.close, master)
-                self.addCleanup(os.close, terminal)
-                # As a session leader, the launcher takes the terminal for
-                # its controlling terminal, its group for the foreground.
-                launcher = self.start_waiting(
-                    stdin=terminal, start_new_session=True,
-                    preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
-                os.write(master, key)
-                self.assertEndedAsJavaDid(launcher, sig)
-
-    def test_launcher_killed_outright_takes_its_java_program_along(self):
-        launcher = self.start_waiting()
-        launcher.kill()
-        launcher.wait(timeout=RUN_TIMEOUT)
-        self.assertTrue(_poll(lambda: _process_gone(self.stub_pid), 20),
-                        "the Java program outlived its launcher")
-        self.assertEqual(self.signals_got(), [signal.SIGTERM])
-
-    # --- helpers ---
-
-    def start_waiting(self, **popen):
-        """Starts the launcher and returns it (a Popen) once its Java
-        program waits; self.stub_pid is then that program's pid."""
-        self.wait_file = self.root / "wait"
-        self.wait_file.unlink(missing_ok=True)
-        argv, env, executable = self.waiting_run()
-        env = dict(env, STUB_JAVA_WAIT=str(self.wait_file))
-        command = self.enterContext(
-            launcher_command(argv, env, self.root, executable))
-        self.output = [self.enterContext(tempfile.TemporaryFile())
-                       for _ in range(2)]
-        popen.setdefault("stdin", subprocess.DEVNULL)
-        launcher = subprocess.Popen(
-            command.argv, env=command.env, cwd=self.root,
-            executable=command.executable, stdout=self.output[0],
-            stderr=self.output[1], **popen)
-        self.addCleanup(_end_launcher, launcher)
-        _poll(lambda: self.wait_lines() or launcher.poll() is not None,
-              RUN_TIMEOUT)
-        lines = self.wait_lines()
-        self.assertTrue(lines and lines[0].startswith("ready "),
-                        f"the Java program never waited (launcher status "
-                        f"{launcher.poll()}, wait file {lines})")
-        self.stub_pid = int(lines[0].split()[1])
-        self.addCleanup(_end_stub, self.stub_pid, ("java",))
-        return launcher
-
-    def wait_lines(self):
-        exists = self.wait_file.exists()
-        return self.wait_file.read_text().splitlines() if exists else []
-
-    def signals_got(self):
-        """The signals the Java program got, in order."""
-        return [int(line.split()[1]) for line in self.wait_lines()
-                if line.startswith("signal ")]
-
-    def assertEndedAsJavaDid(self, launcher, sig):
-        """The launcher waited for its Java program, which got sig once and
-        ended on it, and ended as that program's end tells it to."""
-        status = launcher.wait(timeout=RUN_TIMEOUT)
-        for output in self.output:
-            output.seek(0)
-        result = Result(status, *(output.read() for output in self.output))
-        self.assertEqual(self.signals_got(), [sig], result.describe())
-        want_status, want_stdout = self.signalled_outcome(sig)
-        self.assertEqual(result.status, want_status, result.describe())
-        self.assertEqual(result.stdout, want_stdout)
-        self.assertEqual(result.stderr, b"")
-
-
-def _poll(predicate, timeout, interval=0.02):
-    """predicate's first true value within timeout seconds, else its last."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(interval)
-
-
-def _process_gone(pid):
-    """No process pid runs any more (a zombie nobody reaps counts as gone)."""
-    try:
-        with open(f"/proc/{pid}/stat") as stat:
-            text = stat.read()
-    except FileNotFoundError:
-        return True
-    return text[text.rindex(")") + 2] == "Z"
-
-
-def _end_launcher(launcher):
-    if launcher.poll() is None:
-        launcher.kill()
-    launcher.wait()
-
-
-def _end_stub(pid, names):
-    """A stub left behind by a failed case ends here, not a minute later;
-    its name is checked so that no reused pid is signalled."""
-    try:
-        comm = Path(f"/proc/{pid}/comm").read_text().strip()
-        if comm in names and not _process_gone(pid):
-            os.kill(pid, signal.SIGKILL)
-    except (FileNotFoundError, ProcessLookupError):
-        pass
-
-
-def _find_process(names, marker):
-    """The pid of a running process called one of names (as the kernel
-    shortens it) whose command line holds marker, else None. Wine shows a
-    Windows program's command line there, and names it as it was started."""
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            comm = Path(f"/proc/{entry}/comm").read_text().strip()
-            if comm not in names:
-                continue
-            line = Path(f"/proc/{entry}/cmdline").read_bytes()
-        except OSError:
-            continue
-        if marker.encode() in line and not _process_gone(int(entry)):
-            return int(entry)
-    return None
-
-
-# --- The Java program's life after its launcher's, under Wine --------------
-
-# Wine names a process as its program was started: tarvo's line has no
-# ".exe", gorvanel's has.
-JAVA_NAMES = ("java", "java.exe")
-
-
-class WineJobCases:
-    """End-to-end cases of a launcher under Wine whose Java program, the
-    stub, waits (STUB_JAVA_WAIT) or leaves a copy of itself waiting
-    (STUB_JAVA_LEAVE); mixed into a Wine suite's unittest.TestCase, which
-    gives self.root (drive D:), self.prefix (the WinePrefix) and:
-      launcher_args(marker) -> the launcher's argv, its program first, for
-        a run whose Java program gets marker among its arguments."""
-
-    def test_launcher_killed_outright_takes_its_java_program_along(self):
-        launcher = self.prefix.start(self.launcher_args(self.marker()),
-                                     env={"STUB_JAVA_WAIT": r"D:\wait"})
-        self.addCleanup(_end_launcher, launcher)
-        java = self.waiting_java(launcher)
-        launcher.kill()  # SIGKILL, as TerminateProcess would end it
-        launcher.wait(timeout=RUN_TIMEOUT)
-        self.assertTrue(_poll(lambda: _process_gone(java), 20),
-                        "the Java program outlived its launcher")
-
-    def test_what_java_left_running_outlives_a_launcher_that_ended(self):
-        result = self.prefix.wine(self.launcher_args(self.marker()),
-                                  env={"STUB_JAVA_LEAVE": r"D:\wait"})
-        self.assertEqual(result.status, 0, result.describe())
-        ended = ("what the Java program left running was ended with its "
-                 "launcher")
-        left = self.waiting_java(failure=ended)
-        time.sleep(1)  # a job killing what is in it would have done so
-        self.assertFalse(_process_gone(left), ended)
-
-    def marker(self):
-        return "marker-" + self.root.name
-
-    def waiting_java(self, launcher=None, failure="the Java program never "
-                     "waited"):
-        """The host pid of the Java program once it waits."""
-        wait = self.root / "wait"
-
-        def found():
-            if launcher is not None and launcher.poll() is not None:
-                return -1
-            if not wait.exists() or not wait.read_text().startswith("ready"):
-                return None
-            return _find_process(JAVA_NAMES, self.marker())
-
-        pid = _poll(found, RUN_TIMEOUT)
-        self.assertTrue(pid and pid > 0,
-                        f"{failure} (launcher status "
-                        f"{launcher and launcher.poll()})")
-        self.addCleanup(_end_stub, pid, JAVA_NAMES)
-        return pid
 
 
 def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):
@@ -904,16 +490,6 @@ def _show_records(path):
 
 
 def main(args):
-    if len(args) == 2 and args[0] == "prefix":
-        prefix = WinePrefix.of_build(args[1])
-        seconds = prefix.ensure()
-        state = f"created in {seconds:.1f} s" if seconds else "already there"
-        print(f"Wine prefix {prefix.path} ({prefix.arch}, {prefix.loader}):"
-              f" {state}")
-        return 0
-    if len(args) == 2 and args[0] == "stop-server":
-        WinePrefix.of_build(args[1]).stop_server()
-        return 0
     if len(args) == 2 and args[0] == "show-records":
         _show_records(args[1])
         return 0

@@ -18,9 +18,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import wine_prefix  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix.of_build(BUILD)
+PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 
 # The interpreter's special characters, a backslash (which could escape a
 # closing quote) and the line breaks that would end the command line.

@@ -15,6 +15,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import changing_files  # noqa: E402
+import launcher_lifecycle  # noqa: E402
 
 BUILD = harness.build_dir("native")
 SEP = "/"
@@ -151,7 +153,7 @@ class ExitStatusTest(TarvoCase):
                     status=128 + int(sig))
 
 
-class SignalTest(harness.SignalCases, TarvoCase):
+class SignalTest(launcher_lifecycle.SignalCases, TarvoCase):
     def waiting_run(self):
         env = harness.clean_environment(
             TALVANE_REGISTRY=self.registry,
@@ -258,9 +260,9 @@ class RegistryTest(TarvoCase):
         tail = harness.registry_text(
             {harness.SITE_KEY: {k: str(v) for k, v in site.items()}},
             header="")
-        harness.sparse_registry(self.registry, 16 << 30, tail)
+        changing_files.sparse_registry(self.registry, 16 << 30, tail)
         self.write_ini(None)
-        with harness.once_read(self.registry,
+        with changing_files.once_read(self.registry,
                                lambda: os.truncate(self.registry, 0)) as cut:
             outcome = self.run_tarvo("a")
         self.assertTrue(cut, "the file was not cut while tarvo read it")

@@ -14,9 +14,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import launcher_lifecycle  # noqa: E402
+import wine_prefix  # noqa: E402
 
 BUILD = harness.build_dir("windows-i686")
-PREFIX = harness.WinePrefix.of_build(BUILD)
+PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 
@@ -180,14 +182,14 @@ class ArgumentTest(TarvoWineCase):
 
     def test_argument_that_could_end_its_quoting_is_refused(self):
         marker = self.root / "marker"
-        for arg in ['x" & echo pwned > ' + harness.windows_path(marker) + ' & "',
+        for arg in ['x" & echo pwned > ' + wine_prefix.windows_path(marker) + ' & "',
                     '"', "a\nb", "a\rb"]:
             with self.subTest(arg=arg):
                 self.assertRefused(self.run_tarvo("list", arg))
         self.assertFalse(marker.exists(), "the interpreter ran an argument")
 
 
-class JobTest(harness.WineJobCases, TarvoWineCase):
+class JobTest(launcher_lifecycle.WineJobCases, TarvoWineCase):
     prefix = PREFIX
 
     def launcher_args(self, marker):

@@ -11,12 +11,13 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import wine_prefix  # noqa: E402
 from pe_file import execution_level  # noqa: E402
 from windows_files_test import (BUILD, FIXED_INFO_SIGNATURE,  # noqa: E402
                                 PROGRAMS, VERSION_NUMBERS, VFT_APP,
                                 VOS_NT_WINDOWS32, expected_strings)
 
-PREFIX = harness.WinePrefix.of_build(BUILD)
+PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 
 
 class VersionApiTest(unittest.TestCase):
@@ -34,7 +35,7 @@ class VersionApiTest(unittest.TestCase):
 
     def probe_program(self, program):
         result = PREFIX.wine([self.probe,
-                              harness.windows_path(self.programs[program])])
+                              wine_prefix.windows_path(self.programs[program])])
         self.assertEqual(result.status, 0, result.describe())
         lines = result.stdout.decode("utf-8").splitlines()
         return dict(line.split("=", 1) for line in lines)

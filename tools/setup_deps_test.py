@@ -12,7 +12,6 @@ installed. The install cases need root, as the script itself does.
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
