@@ -22,10 +22,13 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 say() { echo "setup-deps: $*"; }
 
 required=()  # "command:package" or ":package"; the command, if there, will do
-wanted=()
+wanted=()    # Wine, for the Windows leg
+wanted32=()  # the 32-bit Wine, apart: its i386 packages are the likeliest
+             # to be refused, and the 64-bit leg does without them
 
 need() { required+=("$@"); }
 want() { wanted+=("$@"); }
+want32() { wanted32+=("$@"); }
 
 native_build=(cmake:cmake g++:g++ make:make python3:python3
               :libgtest-dev :libgmock-dev)
@@ -45,7 +48,7 @@ for target in "$@"; do
            unshare:util-linux setpriv:util-linux \
            "${mingw_i686[@]}" "${mingw_x86_64[@]}"
       want wine:wine :wine64
-      if tools/windows-leg.sh --kernel; then want :wine32:i386; fi ;;
+      if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
     bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
     package|reproduce)
@@ -81,11 +84,12 @@ fi
 say "checking what '$*' needs"
 mapfile -t missing < <(missing_of "${required[@]}")
 mapfile -t missing_wanted < <(missing_of "${wanted[@]}")
-if ((${#missing[@]} + ${#missing_wanted[@]} == 0)); then
+mapfile -t missing_wanted32 < <(missing_of "${wanted32[@]}")
+all=("${missing[@]}" "${missing_wanted[@]}" "${missing_wanted32[@]}")
+if ((${#all[@]} == 0)); then
   say "all there"
   exit 0
 fi
-all=("${missing[@]}" "${missing_wanted[@]}")
 say "missing: ${all[*]}"
 
 # The i386 architecture comes first, for wine32:i386.
@@ -107,8 +111,10 @@ if ((EUID != 0)); then
     say "as root, run: tools/setup-deps.sh $* (or: $(install_command "${all[@]}"))" >&2
     exit 1
   fi
-  say "missing, for the Windows leg under Wine: ${missing_wanted[*]}"
-  say "as root, run: $(install_command "${missing_wanted[@]}")"
+  say "missing, for the Windows leg under Wine:" \
+      "${missing_wanted[*]} ${missing_wanted32[*]}"
+  say "as root, run: $(install_command "${missing_wanted[@]}" \
+                                        "${missing_wanted32[@]}")"
   exit 0
 fi
 
@@ -146,9 +152,10 @@ install_group() {  # install_group WHAT PACKAGE...
 # Apart, so that a Wine that cannot be had leaves the rest installed.
 install_group "what '$*' needs" "${missing[@]}"
 install_group "Wine, for the Windows leg" "${missing_wanted[@]}"
+install_group "the 32-bit Wine" "${missing_wanted32[@]}"
 
 mapfile -t still < <(missing_of "${required[@]}")
-mapfile -t still_wanted < <(missing_of "${wanted[@]}")
+mapfile -t still_wanted < <(missing_of "${wanted[@]}" "${wanted32[@]}")
 if ((${#still_wanted[@]} > 0)); then
   say "warning: not installed, for the Windows leg under Wine:" \
       "${still_wanted[*]}"

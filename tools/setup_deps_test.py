@@ -162,11 +162,18 @@ class InstallTest(SetupCase):
         self.assertNotIn("wine32:i386", self.machine.installed())
         self.assertEqual(self.machine.read("architectures"), [])
         self.assertIn("wine64", self.machine.installed())
-        result = self.setup_deps("test",
-                                 PROBE_32BIT_PROGRAM=str(self.machine.runs))
+
+    def test_a_32bit_wine_that_cannot_be_had_leaves_the_rest(self):
+        runs = str(self.machine.runs)
+        result = self.setup_deps("test", PROBE_32BIT_PROGRAM=runs,
+                                 FAKE_APT_UNAVAILABLE="wine32:i386")
         self.assertEqual(result.returncode, 0, self.describe)
-        self.assertIn("wine32:i386", self.machine.installed())
+        self.assertIn("wine64", self.machine.installed())
+        self.assertNotIn("wine32:i386", self.machine.installed())
         self.assertEqual(self.machine.read("architectures"), ["i386"])
+        self.assertEqual(self.setup_deps("test", PROBE_32BIT_PROGRAM=runs)
+                         .returncode, 0, self.describe)
+        self.assertIn("wine32:i386", self.machine.installed())
 
 
 class WindowsLegTest(SetupCase):
