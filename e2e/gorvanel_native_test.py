@@ -273,8 +273,8 @@ class JavaCommandTest(GorvanelCase):
         self.assertFalse(marker.exists(), "an argument ran a command")
 
     def test_quotes_and_final_backslashes_arrive_unchanged(self):
-        # Here the launcher's line is split into Java's argument list, so
-        # each quoted item must come back whole, whatever it holds.
+        # The line is escaped as on Windows and split back here by the
+        # C runtime's rules: each item comes back whole, whatever it holds.
         args = ['say "hi"', "end\\", "\\\\server\\share\\", '"', 'a\\"b', ""]
         self.assertLaunched(self.run_gorvanel(*args), args=args)
 

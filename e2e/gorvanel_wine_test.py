@@ -71,14 +71,14 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
         self.record = self.root / "record"
         self.import_registry()
 
-    def import_registry(self, provider=True, site=True, jre=r"C:\Svc\JRE6"):
+    def import_registry(self, provider=True, site=True, jre=r"C:\Svc\JRE6",
+                        opt=r"C:\Svc\Info", data=r"D:\InfoData"):
         """Replaces everything below the vendor key by the sample's values
         (without the provider or the site key when told so)."""
         keys = {}
         if provider:
             keys[harness.PROVIDER_KEY] = {
-                "optPathName": r"C:\Svc\Info", "etcPathName": r"D:\InfoData",
-                "varPathName": r"D:\InfoData"}
+                "optPathName": opt, "etcPathName": data, "varPathName": data}
         if site:
             keys[harness.SITE_KEY] = {"jrePathName": jre}
         reg = harness.write_registry(self.root / "sample.reg", keys,
@@ -112,16 +112,22 @@ class SampleInstallationTest(GorvanelWineCase):
             r' "com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd"'
             r' "-a" "node01" "alpha" "beta gamma"')
 
-    def test_arguments_are_quoted_but_never_escaped(self):
-        # How java.exe then splits such a line is its own matter.
-        args = ["", "C:\\dir\\", 'say "hi"']
-        result, records = self.run_gorvanel(*args)
-        self.assertEqual(result.status, 0, result.describe())
-        self.assertEqual(len(records), 1, "java.exe should run once")
-        fixed = harness.gorvanel_java_argv(
-            SEP, JAVA, r"C:\Svc\Info", r"D:\InfoData", r"D:\InfoData")
-        self.assertEqual(records[0].text_cmdline(),
-                         harness.gorvanel_command_line(JAVA, fixed[1:] + args))
+    def test_every_item_arrives_whole(self):
+        # An installer's directory with a final backslash, and arguments
+        # that end with backslashes or hold quotes: java.exe's C runtime
+        # splits the line back into exactly these items.
+        opt = "C:\\acc\\Inst Opt\\"
+        self.import_registry(opt=opt)
+        args = ["end\\", "C:\\dir\\", "next", "two\\\\", 'say "hi"', ""]
+        self.assertStartedOnce(
+            self.run_gorvanel(*args), harness.gorvanel_java_argv(
+                SEP, JAVA, opt, r"D:\InfoData", r"D:\InfoData", args))
+
+    def test_line_that_escaping_takes_past_its_limit_is_refused(self):
+        self.import_registry(opt="C:\\" + "o" * 230,
+                             data="D:\\" + "d" * 256)
+        self.assertRefused(self.run_gorvanel(*['"' * 255] * 6),
+                           PARAMETER_ERROR)
 
 
 class ExitCodeTest(GorvanelWineCase):

@@ -469,12 +469,6 @@ def gorvanel_java_argv(sep, java, opt, etc, var, args=()):
             GORVANEL_CLASS] + list(args)
 
 
-def gorvanel_command_line(java, items):
-    """The line gorvanel hands to CreateProcessA: the Java program, then
-    every item, each in double quotes and not escaped."""
-    return " ".join(f'"{item}"' for item in [java] + list(items))
-
-
 # --- Command line ----------------------------------------------------------
 
 def _show_records(path):

@@ -15,9 +15,6 @@ constexpr std::size_t kOptionSize = 520;
 constexpr std::size_t kArgumentSlotSize = 520;
 constexpr std::size_t kClasspathSize = 262860;
 constexpr std::size_t kCommandLineSize = 3880;
-// Escaping at most doubles a text: where items are escaped the line gets
-// room for that, so that it is never cut.
-constexpr std::size_t kEscapedCommandLineSize = 2 * kCommandLineSize;
 constexpr int kVectorSize = 260;
 
 constexpr int kMaxUserArguments = 6;
@@ -70,58 +67,75 @@ void BuildOption(char (&option)[kOptionSize], const char* prefix,
   Append(option, sizeof(option), suffix);
 }
 
-// Appends `text` escaped by the C runtime's rules, so that splitting gives
-// it back: a quote gets a backslash, and the backslashes before a quote or
-// the closing quote are doubled. Cut to the room left like any other piece.
-void AppendEscaped(char* buffer, std::size_t capacity, const char* text) {
-  std::size_t used = std::strlen(buffer);
-  auto put = [&](char c) {
-    if (used + 1 < capacity) buffer[used++] = c;
-  };
+// Calls `put` with each character of `text` as it must stand between
+// double quotes for the C runtime's split to give it back: a quote gets a
+// backslash, and the backslashes before a quote or the closing quote are
+// doubled. Anything else goes as it is.
+template <typename Put>
+void EscapeQuoted(const char* text, Put put) {
   std::size_t backslashes = 0;
   for (const char* p = text;; ++p) {
     if (*p == '\\') {
       ++backslashes;
       continue;
     }
-    bool before_quote = *p == '"' || *p == '\0';
+    const bool before_quote = *p == '"' || *p == '\0';
     for (std::size_t i = 0; i < (before_quote ? 2 : 1) * backslashes; ++i)
       put('\\');
     backslashes = 0;
-    if (*p == '\0') break;
+    if (*p == '\0') return;
     if (*p == '"') put('\\');
     put(*p);
   }
+}
+
+std::size_t EscapedLength(const char* text) {
+  std::size_t length = 0;
+  EscapeQuoted(text, [&length](char) { ++length; });
+  return length;
+}
+
+// Appends `text` in double quotes, escaped, cut to the room left like any
+// other piece (the line's length is checked before, so nothing is cut).
+void AppendQuoted(char* buffer, std::size_t capacity, const char* text) {
+  std::size_t used = std::strlen(buffer);
+  auto put = [&](char c) {
+    if (used + 1 < capacity) buffer[used++] = c;
+  };
+  put('"');
+  EscapeQuoted(text, put);
+  put('"');
   buffer[used] = '\0';
 }
 
-// One item of the command line in double quotes: as it is on Windows, where
-// the Java VM splits the line itself; escaped where the line is split here
-// into the list the Java VM receives, so that the item arrives unchanged.
-void AppendItem(char* line, std::size_t capacity,
-                const platform::PathStyle& paths, const char* text) {
-  Append(line, capacity, "\"");
-  if (paths.escapes_quoted_items) {
-    AppendEscaped(line, capacity, text);
-  } else {
-    Append(line, capacity, text);
-  }
-  Append(line, capacity, "\"");
+// The Java program's path, which no rule lets hold a quote: written as it
+// is, since the program name is split by a rule of its own (quotes toggle,
+// backslashes are plain).
+void JavaProgram(char (&java)[kOptionSize], const char* java_runtime,
+                 const platform::PathStyle& paths) {
+  std::snprintf(java, sizeof(java), "%s%cbin%cjava%s", java_runtime,
+                paths.separator, paths.separator, paths.program_suffix);
+}
+
+// The length of the line BuildCommandLine writes, counted without a buffer.
+std::size_t CommandLineLength(const char* java, const char* const* vector,
+                              int count) {
+  std::size_t length = std::strlen(java) + 2;
+  for (int i = 1; i < count; ++i) length += 3 + EscapedLength(vector[i]);
+  return length;
 }
 
 // The Java executable first, then every entry after the program's name, each
-// in double quotes.
-void BuildCommandLine(char* line, std::size_t capacity,
-                      const char* java_runtime,
-                      const platform::PathStyle& paths,
+// in double quotes and escaped, so that the Java VM's split of the line gives
+// every item back as it was.
+void BuildCommandLine(char* line, std::size_t capacity, const char* java,
                       const char* const* vector, int count) {
-  char java[kOptionSize];
-  std::snprintf(java, sizeof(java), "%s%cbin%cjava%s", java_runtime,
-                paths.separator, paths.separator, paths.program_suffix);
-  AppendItem(line, capacity, paths, java);
+  Append(line, capacity, "\"");
+  Append(line, capacity, java);
+  Append(line, capacity, "\"");
   for (int i = 1; i < count; ++i) {
     Append(line, capacity, " ");
-    AppendItem(line, capacity, paths, vector[i]);
+    AppendQuoted(line, capacity, vector[i]);
   }
 }
 
@@ -187,17 +201,22 @@ int ExecuteJavaCommand(platform::Processes& processes,
     vector[count++] = slot;
   }
 
+  // Escaping lengthens items that hold quotes or end with backslashes: a
+  // line that would no longer fit is refused, never cut.
+  char java[kOptionSize];
+  JavaProgram(java, cache.JavaRuntimeDirectory(), paths);
+  if (CommandLineLength(java, vector, count) >= kCommandLineSize) {
+    console.Write("pemra1004 parameter error\n");
+    return 1;
+  }
+
   platform::StartupInfoA startup = {};
   // 68 in the 32-bit program, more where pointers are wider.
   startup.cb = sizeof(startup);
 
   // A failed allocation throws, and nothing catches it: the process ends.
-  const std::size_t capacity = paths.escapes_quoted_items
-                                   ? kEscapedCommandLineSize
-                                   : kCommandLineSize;
-  std::unique_ptr<char[]> line(new char[capacity]());
-  BuildCommandLine(line.get(), capacity, cache.JavaRuntimeDirectory(), paths,
-                   vector, count);
+  std::unique_ptr<char[]> line(new char[kCommandLineSize]());
+  BuildCommandLine(line.get(), kCommandLineSize, java, vector, count);
   if (!processes.CreateProcessA(nullptr, line.get(), nullptr, nullptr, 0,
                                 platform::kNormalPriorityClass, nullptr,
                                 nullptr, &startup, &g_process_information)) {

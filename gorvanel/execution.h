@@ -9,9 +9,11 @@
 namespace gorvanel {
 
 // argv[1..argc) are the operator's arguments (one to six); each is passed
-// on unchanged in double quotes. Reads the directories through
-// CurrentPathCache(), which must be set. 0 or 1 as the Java command ended;
-// 1 with a "pemra1007"/"pemra1004" line printed after any failure.
+// on in double quotes, escaped so that the Java VM's split gives it back
+// unchanged. Reads the directories through CurrentPathCache(), which must be
+// set. 0 or 1 as the Java command ended; 1 with a "pemra1007"/"pemra1004"
+// line printed after any failure, "pemra1004" also for a command line that
+// escaping would take past its 3,879 characters.
 int ExecuteJavaCommand(platform::Processes& processes,
                        platform::Console& console,
                        const platform::PathStyle& paths, int argc,

@@ -77,10 +77,9 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
   startup.cb = sizeof(startup);
   EXPECT_EQ(std::memcmp(&processes.startup, &startup, sizeof(startup)), 0);
 
-  // Nothing is escaped, and an empty argument is still an argument.
-  EXPECT_EQ(Run({"", "say \"hi\"", "tail\\"}), 0);
-  EXPECT_EQ(processes.lines.at(1),
-            std::string(kFixedPart) + " \"\" \"say \"hi\"\" \"tail\\\"");
+  // An empty argument is still an argument.
+  EXPECT_EQ(Run({"", "x"}), 0);
+  EXPECT_EQ(processes.lines.at(1), std::string(kFixedPart) + " \"\" \"x\"");
 
   registry.Set(kProvider, "optPathName", "/svc/info");
   registry.Set(kProvider, "etcPathName", "/data");
@@ -94,38 +93,71 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
             "\"com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd\" \"-l\"");
 }
 
-TEST_F(ExecutionTest, OnLinuxEveryQuotedItemIsSplitBackUnchanged) {
-  registry.Set(kProvider, "optPathName", "/svc/in fo\\");
-  registry.Set(kSite, "jrePathName", "/opt/jre");
-  const std::vector<std::string> args = {
-      "", "say \"hi\"", "tail\\", "\\\\server\\", "a\\\"b", "\"", "x y"};
-  std::vector<std::string> user(args.begin(), args.begin() + 6);
-  ASSERT_EQ(Run(user, platform::kPosixPaths), 0);
-  std::vector<std::string> items =
-      platform::SplitCommandLine(processes.lines.at(0).c_str());
-  ASSERT_EQ(items.size(), 13u) << processes.lines.at(0);
-  EXPECT_EQ(items[0], "/opt/jre/bin/java");
-  EXPECT_EQ(items[1], "-Dqrvex.optdir=/svc/in fo\\");
-  EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
+// Directories that end with a backslash and arguments that hold quotes or
+// end with backslashes reach the Java VM whole, on both systems.
+TEST_F(ExecutionTest, EveryQuotedItemIsSplitBackUnchanged) {
+  const std::vector<std::string> user = {
+      "",       "say \"hi\"", "end\\", "C:\\dir\\", "two\\\\",
+      "a\\\"b", "\"",         "x y",  "\\\\server\\share\\", "\\\"\\"};
+  for (const auto& style : {platform::kWindowsPaths, platform::kPosixPaths}) {
+    SCOPED_TRACE(style.separator);
+    registry.Set(kProvider, "optPathName", "C:\\acc\\Inst Opt\\");
+    registry.Set(kProvider, "etcPathName", "D:\\data\\\\");
+    for (std::size_t first = 0; first < user.size(); first += 5) {
+      std::vector<std::string> args(user.begin() + first,
+                                    user.begin() + first + 5);
+      ASSERT_EQ(Run(args, style), 0);
+      std::vector<std::string> items =
+          platform::SplitCommandLine(processes.lines.back().c_str());
+      ASSERT_EQ(items.size(), 12u) << processes.lines.back();
+      EXPECT_EQ(items[0], std::string("C:\\Svc\\JRE6") + style.separator +
+                              "bin" + style.separator + "java" +
+                              style.program_suffix);
+      EXPECT_EQ(items[1], "-Dqrvex.optdir=C:\\acc\\Inst Opt\\");
+      EXPECT_EQ(items[2], std::string("-Dqrvex.etcdir=D:\\data\\\\") +
+                              style.separator + "etc");
+      EXPECT_EQ(items[5], std::string("C:\\acc\\Inst Opt\\") +
+                              style.separator + "java" + style.separator +
+                              "archive" + style.separator + "gorvanel.jar");
+      EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), args);
+    }
+  }
 }
 
-// Escaping doubles a quote or a final backslash: with long directories and
-// six such arguments the line outgrows 3,879 characters, and a line cut
-// there would hand the Java VM a shortened last argument.
-TEST_F(ExecutionTest, OnLinuxTheLongestEscapedLineIsNotCut) {
-  registry.Set(kProvider, "optPathName", "/" + std::string(232, 'o'));
-  registry.Set(kProvider, "etcPathName", "/" + std::string(258, 'e'));
-  registry.Set(kProvider, "varPathName", "/" + std::string(258, 'v'));
-  registry.Set(kSite, "jrePathName", "/" + std::string(258, 'j'));
-  const std::vector<std::string> user = {
-      std::string(255, '"'), std::string(255, '\\'), std::string(255, '"'),
-      std::string(255, '\\'), std::string(255, '"'), std::string(255, '\\')};
-  ASSERT_EQ(Run(user, platform::kPosixPaths), 0);
+// Six arguments whose escaped forms add up to `escaped` characters: quotes
+// count twice, a plain letter once.
+std::vector<std::string> ArgumentsEscapingTo(std::size_t escaped) {
+  std::vector<std::string> args;
+  for (int k = 0; k < 6; ++k) {
+    const std::size_t take = escaped < 510 ? escaped : 510;
+    const std::size_t quotes = take > 255 ? take - 255 : 0;
+    args.push_back(std::string(quotes, '"') + std::string(take - 2 * quotes, 'y'));
+    escaped -= take;
+  }
+  return args;
+}
+
+// Escaping can take the longest arguments past the command line's 3,879
+// characters: such a line is refused, never cut.
+TEST_F(ExecutionTest, LineThatEscapingTakesPastTheLimitIsRefused) {
+  registry.Set(kProvider, "optPathName", "C:\\" + std::string(230, 'o'));
+  registry.Set(kProvider, "etcPathName", "D:\\" + std::string(256, 'e'));
+  registry.Set(kProvider, "varPathName", "E:\\" + std::string(256, 'v'));
+  registry.Set(kSite, "jrePathName", "F:\\" + std::string(256, 'j'));
+  ASSERT_EQ(Run({"", "", "", "", "", ""}), 0);
+  const std::size_t fixed = processes.lines.back().size();
+
+  const std::vector<std::string> longest = ArgumentsEscapingTo(3879 - fixed);
+  ASSERT_EQ(Run(longest), 0);
+  EXPECT_EQ(processes.lines.back().size(), 3879u);
   std::vector<std::string> items =
-      platform::SplitCommandLine(processes.lines.at(0).c_str());
-  ASSERT_EQ(items.size(), 13u);
-  EXPECT_EQ(items[0], "/" + std::string(258, 'j') + "/bin/java");
-  EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), user);
+      platform::SplitCommandLine(processes.lines.back().c_str());
+  EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), longest);
+
+  const std::size_t started = processes.lines.size();
+  EXPECT_EQ(Run(ArgumentsEscapingTo(3880 - fixed)), 1);
+  EXPECT_EQ(console.output, "pemra1004 parameter error\n");
+  EXPECT_EQ(processes.lines.size(), started);
 }
 
 TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {
