@@ -1,20 +1,16 @@
 // The registry on Linux: the keys and values of one export file in the
-// format that regedit writes, served through the narrow Windows calls.
+// format that regedit writes.
 #pragma once
 
-#include <cstdint>
-#include <functional>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "platform/posix/registry_scanner.h"
 #include "platform/posix/registry_source.h"
-#include "platform/posix/registry_text.h"
-#include "platform/registry.h"
-#include "platform/types.h"
+#include "platform/posix/registry_value_data.h"
 
 namespace platform {
 
@@ -68,8 +64,7 @@ class RegistryFile {
   KeyScan Scan(const std::string& path, const ValueSelection& selection) const;
 
   std::unique_ptr<RegistrySource> source_;  // null: the roots alone
-  TextFormat format_;
-  bool wide_strings_ = false;  // version 5: hex strings are UTF-16LE
+  HexStrings hex_strings_ = HexStrings::kNarrow;
   std::string why_;
   // Keys asked for so far by folded path; null for one that is not there.
   mutable std::map<std::string, std::unique_ptr<RegistryFileKey>> found_;
@@ -82,37 +77,5 @@ std::string RegistryFilePath();
 // The file at `path` (see OpenRegistrySource); one that cannot be read
 // gives the roots alone.
 RegistryFile LoadRegistryFile(const std::string& path);
-
-// A Registry over a RegistryFile that is loaded on first use.
-class FileRegistry : public Registry {
- public:
-  // Loads LoadRegistryFile(RegistryFilePath()).
-  FileRegistry();
-  explicit FileRegistry(std::function<RegistryFile()> load);
-  ~FileRegistry() override;
-
-  LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD options,
-                     DWORD access, HKEY* result) override;
-  LONG RegQueryValueExA(HKEY key, const char* value_name, DWORD* reserved,
-                        DWORD* type, BYTE* data, DWORD* size) override;
-  LONG RegCloseKey(HKEY key) override;
-  const char* LastFailureReason() const override;
-
- private:
-  const RegistryFile& File();
-  // The path of a predefined root or an open handle. Only the path: a
-  // root's values are looked for only when one is queried.
-  bool Resolve(HKEY key, std::string* path);
-  // The value, read anew when the kept one cannot answer the query.
-  bool Lookup(const std::string& path, const char* name, const BYTE* data,
-              const DWORD* size, RegistryValue* value);
-  LONG Failed(LONG status, std::string why);
-
-  std::function<RegistryFile()> load_;
-  std::unique_ptr<RegistryFile> file_;
-  std::unordered_map<HKEY, std::string> open_keys_;
-  std::uintptr_t last_handle_ = 0x1000;
-  std::string why_;  // of the last call that failed
-};
 
 }  // namespace platform

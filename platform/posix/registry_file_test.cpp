@@ -1,4 +1,4 @@
-#include "platform/posix/registry_file.h"
+#include "platform/posix/registry-posix.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

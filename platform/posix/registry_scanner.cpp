@@ -4,14 +4,6 @@
 
 namespace platform {
 
-const RegistryRoot kRegistryRoots[5] = {
-    {"hkey_classes_root", "hkcr", 0x80000000u},
-    {"hkey_current_user", "hkcu", 0x80000001u},
-    {"hkey_local_machine", "hklm", 0x80000002u},
-    {"hkey_users", "hku", 0x80000003u},
-    {"hkey_current_config", "hkcc", 0x80000005u},
-};
-
 namespace {
 
 // A key line longer than this names no key (a key's path is far shorter).
@@ -26,38 +18,12 @@ constexpr std::size_t kEntryCost = 64;
 
 constexpr const char* kBadDeletion = "neither data nor a deletion follows =";
 
-// `text` equals `lower`, a lower-case name, in any letter case.
-bool EqualsFolded(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (FoldCase(text[i]) != lower[i]) return false;
-  }
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// `lower` names a key below `upper` (both folded full paths).
-bool IsBelow(std::string_view lower, std::string_view upper) {
-  return lower.size() > upper.size() && lower[upper.size()] == '\\' &&
-         lower.substr(0, upper.size()) == upper;
-}
-
-bool AtLineEnd(TextReader& text) {
-  const int c = text.Peek();
-  return c == '\n' || c == TextReader::kEnd;
-}
-
 class KeyScanner {
  public:
-  KeyScanner(TextReader& text, bool wide_strings, const std::string& target,
-             const ValueSelection& selection)
+  KeyScanner(TextReader& text, HexStrings hex_strings,
+             const std::string& target, const ValueSelection& selection)
       : text_(text),
-        wide_strings_(wide_strings),
+        hex_strings_(hex_strings),
         target_(target),
         selection_(selection) {}
 
@@ -102,50 +68,44 @@ class KeyScanner {
   }
 
   void ValueLine() {
-    const std::size_t limit =
-        selection_.only != nullptr ? selection_.only->size() : kNameLimit;
-    const int named = ReadName(limit);
+    const bool named = ReadName();
     text_.SkipBlanks();
-    if (named < 0 || text_.Peek() != '=') return text_.SkipLine();
+    if (!named || text_.Peek() != '=') return text_.SkipLine();
     text_.Next();
     text_.SkipBlanks();
-    if (named == 0 ||
+    if (name_too_long_ ||
         (selection_.only != nullptr && name_ != *selection_.only)) {
-      if (named == 0) scan_.complete = false;  // a name too long to keep
+      if (name_too_long_) scan_.complete = false;
       return text_.SkipLine();
     }
     if (text_.Peek() == '-') {
       text_.Next();
       text_.SkipBlanks();
-      const bool removes = AtLineEnd(text_);
+      const bool removes = text_.AtLineEnd();
       text_.SkipLine();
       if (removes) return Erase();
       RegistryValue bad;
       bad.fault = kBadDeletion;
       return Store(std::move(bad));
     }
-    Store(ReadValueData(text_, wide_strings_, selection_.keep));
+    Store(ReadValueData(text_, hex_strings_, selection_.keep));
   }
 
-  // The value's name folded into name_, "" for @: 1; 0 when it is longer
-  // than `limit`; -1 when it is no name.
-  int ReadName(std::size_t limit) {
+  // The value's name folded into name_, "" for @; false when it is no
+  // name. One longer than this pass looks for is not kept.
+  bool ReadName() {
     name_.clear();
-    const bool quoted = text_.Peek() == '"';
-    text_.Next();
-    if (!quoted) return 1;
-    for (;;) {
-      int c = text_.Peek();
-      if (c == '\n' || c == TextReader::kEnd) return -1;
+    name_too_long_ = false;
+    if (text_.Peek() == '@') {
       text_.Next();
-      if (c == '"') return 1;
-      if (c == '\\' && (text_.Peek() == '\\' || text_.Peek() == '"')) {
-        c = text_.Peek();
-        text_.Next();
-      }
-      if (name_.size() == limit) return 0;
-      name_.push_back(FoldCase(char(c)));
+      return true;
     }
+    const std::size_t limit =
+        selection_.only != nullptr ? selection_.only->size() : kNameLimit;
+    return ReadQuoted(text_, [this, limit](char c) {
+      if (name_.size() == limit) name_too_long_ = true;
+      if (!name_too_long_) name_.push_back(FoldCase(c));
+    });
   }
 
   static std::size_t Cost(const std::string& name, const RegistryValue& value) {
@@ -172,12 +132,13 @@ class KeyScanner {
   }
 
   TextReader& text_;
-  const bool wide_strings_;
+  const HexStrings hex_strings_;
   const std::string& target_;
   const ValueSelection& selection_;
   KeyScan scan_;
   std::size_t used_ = 0;    // of kValuesBudget
   bool in_target_ = false;  // the last key line created the target
+  bool name_too_long_ = false;
   std::string line_;        // these three reused for every line
   std::string path_;
   std::string name_;
@@ -185,36 +146,9 @@ class KeyScanner {
 
 }  // namespace
 
-bool NormalizeKeyPath(std::string_view path, std::string* normalized) {
-  const std::size_t slash = path.find('\\');
-  const std::string_view root = path.substr(0, slash);
-  const RegistryRoot* found = nullptr;
-  for (const RegistryRoot& candidate : kRegistryRoots) {
-    if (EqualsFolded(root, candidate.name) ||
-        EqualsFolded(root, candidate.short_name)) {
-      found = &candidate;
-    }
-  }
-  if (found == nullptr) return false;
-  normalized->assign(found->name);
-  if (slash == std::string_view::npos) return true;
-  const std::string_view rest = path.substr(slash + 1);
-  if (rest.empty() || rest.front() == '\\' || rest.back() == '\\' ||
-      rest.find("\\\\") != std::string_view::npos) {
-    return false;
-  }
-  normalized->push_back('\\');
-  for (char c : rest) normalized->push_back(FoldCase(c));
-  return true;
-}
-
-bool IsRootPath(std::string_view normalized) {
-  return normalized.find('\\') == std::string_view::npos;
-}
-
-KeyScan ScanKey(TextReader& text, bool wide_strings, const std::string& path,
-                const ValueSelection& selection) {
-  KeyScan scan = KeyScanner(text, wide_strings, path, selection).Run();
+KeyScan ScanKey(TextReader& text, HexStrings hex_strings,
+                const std::string& path, const ValueSelection& selection) {
+  KeyScan scan = KeyScanner(text, hex_strings, path, selection).Run();
   scan.exists = scan.exists || IsRootPath(path);
   return scan;
 }

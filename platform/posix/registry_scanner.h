@@ -5,27 +5,15 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 
+#include "platform/posix/registry_path.h"
 #include "platform/posix/registry_text.h"
 #include "platform/posix/registry_value_data.h"
 
 namespace platform {
-
-struct RegistryRoot {
-  std::string_view name;  // folded
-  std::string_view short_name;
-  std::uintptr_t handle;  // the predefined HKEY
-};
-extern const RegistryRoot kRegistryRoots[5];
-
-// The folded full path of a key, its root spelled out; false for an
-// unknown root or an empty name between backslashes.
-bool NormalizeKeyPath(std::string_view path, std::string* normalized);
-bool IsRootPath(std::string_view normalized);
 
 // Which values a pass keeps, and how many bytes of each one's data.
 struct ValueSelection {
@@ -43,8 +31,8 @@ struct KeyScan {
 };
 
 // The key at the folded full path `path`, from `text` standing at the
-// line after the header. `wide_strings`: as ReadValueData.
-KeyScan ScanKey(TextReader& text, bool wide_strings, const std::string& path,
-                const ValueSelection& selection);
+// line after the header.
+KeyScan ScanKey(TextReader& text, HexStrings hex_strings,
+                const std::string& path, const ValueSelection& selection);
 
 }  // namespace platform
