@@ -17,7 +17,10 @@ FileRegistry::FileRegistry(std::function<RegistryFile()> load)
 FileRegistry::~FileRegistry() = default;
 
 const RegistryFile& FileRegistry::File() {
-  if (!file_) file_ = std::make_unique<RegistryFile>(load_());
+  if (!file_) {
+    file_.emplace(load_());
+    if (expected_ != nullptr) file_->Expect(expected_);
+  }
   return *file_;
 }
 
@@ -116,9 +119,19 @@ LONG FileRegistry::RegCloseKey(HKEY key) {
   return kErrorSuccess;
 }
 
-Registry& SystemRegistry() {
+namespace {
+
+FileRegistry& SystemFileRegistry() {
   static FileRegistry registry;
   return registry;
+}
+
+}  // namespace
+
+Registry& SystemRegistry() { return SystemFileRegistry(); }
+
+void DeclareRegistryKeys(const char* const* full_paths) {
+  SystemFileRegistry().Expect(full_paths);
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -21,6 +21,10 @@ class FileRegistry : public Registry {
   FileRegistry();
   explicit FileRegistry(std::function<RegistryFile()> load);
   ~FileRegistry() override;
+
+  // Keys to find in the pass that the first open makes (see
+  // RegistryFile::Expect); the list stays valid until then.
+  void Expect(const char* const* paths) { expected_ = paths; }
 
   LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD options,
                      DWORD access, HKEY* result) override;
@@ -40,7 +44,8 @@ class FileRegistry : public Registry {
   LONG Failed(LONG status, std::string why);
 
   std::function<RegistryFile()> load_;
-  std::unique_ptr<RegistryFile> file_;
+  std::optional<RegistryFile> file_;
+  const char* const* expected_ = nullptr;
   std::unordered_map<HKEY, std::string> open_keys_;
   std::uintptr_t last_handle_ = 0x1000;
   std::string why_;  // of the last call that failed

@@ -1,5 +1,6 @@
 #include "platform/posix/registry_file.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -13,35 +14,43 @@ constexpr std::string_view kVersion5Header =
 // Longer than either header with the blanks an editor may leave after it.
 constexpr std::size_t kHeaderLimit = 256;
 
-}  // namespace
-
-const RegistryValue* RegistryFileKey::FindValue(std::string_view name) const {
-  const auto it = values.find(Folded(name));
-  return it == values.end() ? nullptr : &it->second;
+// Passes the header line; false when it is none that is known.
+bool ReadHeader(TextReader& text, HexStrings* hex_strings) {
+  std::string header;
+  const bool read = ReadLineUpTo(text, kHeaderLimit, &header);
+  text.SkipLine();
+  const std::string_view trimmed = TrimBlanks(header);
+  *hex_strings = trimmed == kVersion5Header ? HexStrings::kUtf16Le
+                                            : HexStrings::kNarrow;
+  return read && (trimmed == kVersion5Header || trimmed == kVersion4Header);
 }
 
+}  // namespace
+
 RegistryFile::RegistryFile(std::string why) : why_(std::move(why)) {}
+RegistryFile::RegistryFile(std::unique_ptr<RegistrySource> source)
+    : source_(std::move(source)) {}
 RegistryFile::RegistryFile(RegistryFile&&) noexcept = default;
 RegistryFile& RegistryFile::operator=(RegistryFile&&) noexcept = default;
 RegistryFile::~RegistryFile() = default;
 
-RegistryFile::RegistryFile(std::unique_ptr<RegistrySource> source) {
-  TextReader text(*source);
-  std::string header;
-  const bool read = ReadLineUpTo(text, kHeaderLimit, &header);
-  const std::string_view trimmed = TrimBlanks(header);
-  // Without a known header the text is not kept: the roots alone.
-  if (!read || (trimmed != kVersion5Header && trimmed != kVersion4Header)) {
-    why_ = "the registry file does not begin with a known header";
-    return;
-  }
-  hex_strings_ = trimmed == kVersion5Header ? HexStrings::kUtf16Le
-                                              : HexStrings::kNarrow;
-  source_ = std::move(source);
-}
-
 RegistryFile RegistryFile::Parse(std::string_view bytes) {
   return RegistryFile(MemorySource(std::string(bytes)));
+}
+
+// A key named twice, in two spellings, is looked for once: two scans of
+// one key would share its values out between them.
+void RegistryFile::Expect(const char* const* paths) {
+  for (; *paths != nullptr; ++paths) {
+    std::string normalized;
+    if (!NormalizeKeyPath(*paths, &normalized)) continue;
+    if (found_.count(normalized) != 0 ||
+        std::find(expected_.begin(), expected_.end(), normalized) !=
+            expected_.end()) {
+      continue;
+    }
+    expected_.push_back(std::move(normalized));
+  }
 }
 
 const RegistryFileKey* RegistryFile::FindKey(std::string_view path) const {
@@ -49,40 +58,50 @@ const RegistryFileKey* RegistryFile::FindKey(std::string_view path) const {
   if (!NormalizeKeyPath(path, &normalized)) return nullptr;
   auto it = found_.find(normalized);
   if (it == found_.end()) {
-    KeyScan scan = Scan(normalized, ValueSelection{nullptr, kKeptValueBytes});
-    std::unique_ptr<RegistryFileKey> key;
-    if (scan.exists) {
-      key = std::make_unique<RegistryFileKey>();
-      key->values = std::move(scan.values);
-      key->complete = scan.complete;
+    // This key and those expected, all in one pass.
+    std::vector<KeyScan> keys(1);
+    keys[0].path = normalized;
+    for (std::string& expected : expected_) {
+      if (expected == normalized) continue;
+      keys.emplace_back().path = std::move(expected);
     }
-    it = found_.emplace(std::move(normalized), std::move(key)).first;
+    expected_.clear();
+    Scan(ValueSelection{nullptr, kKeptValueBytes}, &keys);
+    for (KeyScan& scan : keys)
+      found_.emplace(std::move(scan.path), std::move(scan.key));
+    it = found_.find(normalized);
   }
-  return it->second.get();
+  return it->second.exists ? &it->second : nullptr;
 }
 
 bool RegistryFile::ReadValue(std::string_view path, std::string_view name,
                              std::size_t keep, RegistryValue* value) const {
-  std::string normalized;
-  if (!NormalizeKeyPath(path, &normalized)) return false;
+  std::vector<KeyScan> keys(1);
+  if (!NormalizeKeyPath(path, &keys[0].path)) return false;
   const std::string folded = Folded(name);
-  KeyScan scan = Scan(normalized, ValueSelection{&folded, keep});
-  const auto it = scan.values.find(folded);
-  if (!scan.exists || it == scan.values.end()) return false;
+  Scan(ValueSelection{&folded, keep}, &keys);
+  const RegistryFileKey& key = keys[0].key;
+  const auto it = key.values.find(folded);
+  if (!key.exists || it == key.values.end()) return false;
   *value = std::move(it->second);
   return true;
 }
 
-KeyScan RegistryFile::Scan(const std::string& path,
-                           const ValueSelection& selection) const {
-  if (source_ == nullptr) {
-    KeyScan roots;
-    roots.exists = IsRootPath(path);
-    return roots;
+// Each pass reads the header and tells the encoding from its own first
+// chunk: there is no read of the file but the passes.
+void RegistryFile::Scan(const ValueSelection& selection,
+                        std::vector<KeyScan>* keys) const {
+  if (source_ != nullptr) {
+    TextReader text(*source_);
+    HexStrings hex_strings;
+    if (ReadHeader(text, &hex_strings)) {
+      ScanKeys(text, hex_strings, selection, keys);
+    } else {
+      why_ = "the registry file does not begin with a known header";
+    }
   }
-  TextReader text(*source_);
-  text.SkipLine();  // the header
-  return ScanKey(text, hex_strings_, path, selection);
+  for (KeyScan& scan : *keys)
+    scan.key.exists = scan.key.exists || IsRootPath(scan.path);
 }
 
 std::string RegistryFilePath() {

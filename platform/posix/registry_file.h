@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/registry_scanner.h"
 #include "platform/posix/registry_source.h"
@@ -18,21 +19,12 @@ namespace platform {
 // size of the whole value is known all the same.
 constexpr std::size_t kKeptValueBytes = 260;
 
-// A key's values by name, the names folded to lower case. A value whose
-// fault is set cannot be read and counts as missing.
-struct RegistryFileKey {
-  std::map<std::string, RegistryValue> values;
-  // False when some values were left out: look for those by ReadValue.
-  bool complete = true;
-
-  // The value `name` (any letter case; "" is the default value), or null.
-  const RegistryValue* FindValue(std::string_view name) const;
-};
-
 // The keys of an export file, applied in file order the way regedit
-// imports it. The five roots always exist. A key is looked for when first
-// asked for, in one pass over the text that keeps only that key's values,
-// and the answer is kept. Not for use from more than one thread.
+// imports it. The five roots always exist. Nothing is read until a key is
+// first asked for; one pass over the text then finds it and every key
+// named by Expect, keeping only their values. A key asked for later takes
+// a pass of its own. Answers are kept. Not for use from more than one
+// thread.
 class RegistryFile {
  public:
   // The roots alone, without values; `why` says why there is no more.
@@ -48,6 +40,10 @@ class RegistryFile {
   // A file held in memory (copied).
   static RegistryFile Parse(std::string_view bytes);
 
+  // Names keys to find with the first one asked for: full paths, up to a
+  // null. Paths that name no key are passed over.
+  void Expect(const char* const* paths);
+
   // The key at `path` ("HKEY_LOCAL_MACHINE\\A\\B", HKLM for short, any
   // letter case), or null. The key stays valid as long as the file.
   const RegistryFileKey* FindKey(std::string_view path) const;
@@ -61,13 +57,14 @@ class RegistryFile {
   const std::string& Why() const { return why_; }
 
  private:
-  KeyScan Scan(const std::string& path, const ValueSelection& selection) const;
+  void Scan(const ValueSelection& selection, std::vector<KeyScan>* keys) const;
 
   std::unique_ptr<RegistrySource> source_;  // null: the roots alone
-  HexStrings hex_strings_ = HexStrings::kNarrow;
-  std::string why_;
-  // Keys asked for so far by folded path; null for one that is not there.
-  mutable std::map<std::string, std::unique_ptr<RegistryFileKey>> found_;
+  mutable std::string why_;
+  // Folded paths named by Expect and not yet looked for.
+  mutable std::vector<std::string> expected_;
+  // Keys looked for so far by folded path, whether they exist or not.
+  mutable std::map<std::string, RegistryFileKey> found_;
 };
 
 // The file that the registry of this machine is read from: the

@@ -11,8 +11,8 @@ constexpr std::size_t kKeyLineLimit = 4096;
 // A value name longer than this is kept by no pass over every value; a
 // pass for that one name still finds it.
 constexpr std::size_t kNameLimit = 16384;
-// What the values kept by one pass over every value may take: names,
-// kept data and the cost of each entry.
+// What the values kept of one key by a pass over every value may take:
+// names, kept data and the cost of each entry.
 constexpr std::size_t kValuesBudget = std::size_t(64) << 10;
 constexpr std::size_t kEntryCost = 64;
 
@@ -21,30 +21,29 @@ constexpr const char* kBadDeletion = "neither data nor a deletion follows =";
 class KeyScanner {
  public:
   KeyScanner(TextReader& text, HexStrings hex_strings,
-             const std::string& target, const ValueSelection& selection)
+             const ValueSelection& selection, std::vector<KeyScan>& keys)
       : text_(text),
         hex_strings_(hex_strings),
-        target_(target),
-        selection_(selection) {}
+        selection_(selection),
+        keys_(keys) {}
 
-  KeyScan Run() {
+  void Run() {
     while (text_.Peek() != TextReader::kEnd) {
       text_.SkipBlanks();
       const int first = text_.Peek();
       if (first == '[') {
         KeyLine();
-      } else if ((first == '"' || first == '@') && in_target_) {
+      } else if ((first == '"' || first == '@') && current_ != nullptr) {
         ValueLine();
       } else {
         text_.SkipLine();  // anything else is skipped, as regedit does
       }
     }
-    return std::move(scan_);
   }
 
  private:
   void KeyLine() {
-    in_target_ = false;  // values after a bad or deleting line go nowhere
+    current_ = nullptr;  // values after a bad or deleting line go nowhere
     const bool read = ReadLineUpTo(text_, kKeyLineLimit, &line_);
     text_.SkipLine();
     const std::string_view line = TrimBlanks(line_);
@@ -53,18 +52,24 @@ class KeyScanner {
     const bool remove = !path.empty() && path.front() == '-';
     if (remove) path.remove_prefix(1);
     if (!NormalizeKeyPath(path, &path_)) return;
-    const bool same = path_ == target_;
-    if (remove) {
-      if (IsRootPath(path_)) return;  // roots stay
-      if (same || IsBelow(target_, path_)) {
-        scan_ = KeyScan();
-        used_ = 0;
-      }
-      return;
+    if (remove) return DeleteKey();
+    for (KeyScan& scan : keys_) {
+      const bool same = path_ == scan.path;
+      // Creating a key creates its parents.
+      if (same || IsBelow(path_, scan.path)) scan.key.exists = true;
+      if (same) current_ = &scan;
     }
-    // Creating a key creates its parents.
-    if (same || IsBelow(path_, target_)) scan_.exists = true;
-    in_target_ = same;
+  }
+
+  // Deleting a key deletes its subkeys; the roots stay.
+  void DeleteKey() {
+    if (IsRootPath(path_)) return;
+    for (KeyScan& scan : keys_) {
+      if (scan.path == path_ || IsBelow(scan.path, path_)) {
+        scan.key = RegistryFileKey();
+        scan.kept_bytes = 0;
+      }
+    }
   }
 
   void ValueLine() {
@@ -75,7 +80,7 @@ class KeyScanner {
     text_.SkipBlanks();
     if (name_too_long_ ||
         (selection_.only != nullptr && name_ != *selection_.only)) {
-      if (name_too_long_) scan_.complete = false;
+      if (name_too_long_) current_->key.complete = false;
       return text_.SkipLine();
     }
     if (text_.Peek() == '-') {
@@ -113,44 +118,47 @@ class KeyScanner {
   }
 
   void Erase() {
-    const auto it = scan_.values.find(name_);
-    if (it == scan_.values.end()) return;
-    used_ -= Cost(it->first, it->second);
-    scan_.values.erase(it);
+    std::map<std::string, RegistryValue>& values = current_->key.values;
+    const auto it = values.find(name_);
+    if (it == values.end()) return;
+    current_->kept_bytes -= Cost(it->first, it->second);
+    values.erase(it);
   }
 
   // The last word on a name wins, a value that cannot be read included.
   void Store(RegistryValue value) {
     Erase();
     const std::size_t cost = Cost(name_, value);
-    if (selection_.only == nullptr && used_ + cost > kValuesBudget) {
-      scan_.complete = false;
+    if (selection_.only == nullptr &&
+        current_->kept_bytes + cost > kValuesBudget) {
+      current_->key.complete = false;
       return;
     }
-    used_ += cost;
-    scan_.values.emplace(name_, std::move(value));
+    current_->kept_bytes += cost;
+    current_->key.values.emplace(name_, std::move(value));
   }
 
   TextReader& text_;
   const HexStrings hex_strings_;
-  const std::string& target_;
   const ValueSelection& selection_;
-  KeyScan scan_;
-  std::size_t used_ = 0;    // of kValuesBudget
-  bool in_target_ = false;  // the last key line created the target
+  std::vector<KeyScan>& keys_;
+  KeyScan* current_ = nullptr;  // the key whose values the lines set
   bool name_too_long_ = false;
-  std::string line_;        // these three reused for every line
+  std::string line_;  // these three reused for every line
   std::string path_;
   std::string name_;
 };
 
 }  // namespace
 
-KeyScan ScanKey(TextReader& text, HexStrings hex_strings,
-                const std::string& path, const ValueSelection& selection) {
-  KeyScan scan = KeyScanner(text, hex_strings, path, selection).Run();
-  scan.exists = scan.exists || IsRootPath(path);
-  return scan;
+const RegistryValue* RegistryFileKey::FindValue(std::string_view name) const {
+  const auto it = values.find(Folded(name));
+  return it == values.end() ? nullptr : &it->second;
+}
+
+void ScanKeys(TextReader& text, HexStrings hex_strings,
+              const ValueSelection& selection, std::vector<KeyScan>* keys) {
+  KeyScanner(text, hex_strings, selection, *keys).Run();
 }
 
 }  // namespace platform

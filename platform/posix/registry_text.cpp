@@ -125,11 +125,13 @@ std::string_view TextReader::DecodeUtf16(std::string_view raw) {
   if (decoded_ == nullptr) {
     // At most 3 bytes of UTF-8 a unit, and what a pending one adds; not
     // zeroed: pages never written stay out.
-    decoded_.reset(new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
+    decoded_.reset(
+        new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
   }
   char* out = decoded_.get();
   if (raw.empty()) out += utf16_text_.Finish(out);
-  for (char byte : raw) out += utf16_text_.Put(static_cast<unsigned char>(byte), out);
+  for (char byte : raw)
+    out += utf16_text_.Put(static_cast<unsigned char>(byte), out);
   return {decoded_.get(), std::size_t(out - decoded_.get())};
 }
 

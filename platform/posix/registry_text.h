@@ -36,7 +36,8 @@ class Utf16LeToUtf8 {
       low_byte_ = byte;
       return 0;
     }
-    const std::uint32_t unit = std::uint32_t(low_byte_) | std::uint32_t(byte) << 8;
+    const std::uint32_t unit =
+        std::uint32_t(low_byte_) | std::uint32_t(byte) << 8;
     low_byte_ = -1;
     if (unit < 0x80 && high_ == 0) {  // most of a file
       *out = char(unit);
