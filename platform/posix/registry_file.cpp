@@ -80,7 +80,7 @@ bool RegistryFile::ReadValue(std::string_view path, std::string_view name,
   if (!NormalizeKeyPath(path, &keys[0].path)) return false;
   const std::string folded = Folded(name);
   Scan(ValueSelection{&folded, keep}, &keys);
-  const RegistryFileKey& key = keys[0].key;
+  RegistryFileKey& key = keys[0].key;
   const auto it = key.values.find(folded);
   if (!key.exists || it == key.values.end()) return false;
   *value = std::move(it->second);
