@@ -84,6 +84,29 @@ std::size_t Utf16LeToUtf8::PutUnit(std::uint32_t unit, char* out) {
   return written + PutUtf8(IsLowSurrogate(unit) ? 0xFFFD : unit, out + written);
 }
 
+std::size_t Utf16LeToUtf8::Put(std::string_view bytes, char* out) {
+  const auto byte = [&bytes](std::size_t i) {
+    return std::uint32_t(static_cast<unsigned char>(bytes[i]));
+  };
+  char* const start = out;
+  std::size_t i = 0;
+  if (low_byte_ >= 0 && !bytes.empty()) {
+    out += PutUnit(std::uint32_t(low_byte_) | byte(0) << 8, out);
+    low_byte_ = -1;
+    i = 1;
+  }
+  for (; i + 1 < bytes.size(); i += 2) {
+    const std::uint32_t unit = byte(i) | byte(i + 1) << 8;
+    if (unit < 0x80 && high_ == 0) {
+      *out++ = char(unit);  // most of a file
+    } else {
+      out += PutUnit(unit, out);
+    }
+  }
+  if (i < bytes.size()) low_byte_ = int(byte(i));
+  return std::size_t(out - start);
+}
+
 std::size_t Utf16LeToUtf8::Finish(char* out) {
   low_byte_ = -1;
   if (high_ == 0) return 0;
@@ -129,10 +152,9 @@ std::string_view TextReader::DecodeUtf16(std::string_view raw) {
         new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
   }
   char* out = decoded_.get();
-  if (raw.empty()) out += utf16_text_.Finish(out);
-  for (char byte : raw)
-    out += utf16_text_.Put(static_cast<unsigned char>(byte), out);
-  return {decoded_.get(), std::size_t(out - decoded_.get())};
+  const std::size_t written =
+      raw.empty() ? utf16_text_.Finish(out) : utf16_text_.Put(raw, out);
+  return {out, written};
 }
 
 void TextReader::SkipBlanks() {

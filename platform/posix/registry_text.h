@@ -29,22 +29,11 @@ int HexDigit(int c);
 // that damaged text still reads.
 class Utf16LeToUtf8 {
  public:
-  static constexpr std::size_t kMaxBytes = 7;  // one call's most
-  // Writes what `byte` completes to `out`; returns the bytes written.
-  std::size_t Put(unsigned char byte, char* out) {
-    if (low_byte_ < 0) {
-      low_byte_ = byte;
-      return 0;
-    }
-    const std::uint32_t unit =
-        std::uint32_t(low_byte_) | std::uint32_t(byte) << 8;
-    low_byte_ = -1;
-    if (unit < 0x80 && high_ == 0) {  // most of a file
-      *out = char(unit);
-      return 1;
-    }
-    return PutUnit(unit, out);
-  }
+  // What one more byte can complete, at most.
+  static constexpr std::size_t kMaxBytes = 7;
+  // Writes what `bytes` complete to `out`, which has room for 3 bytes a
+  // unit and kMaxBytes; returns the bytes written.
+  std::size_t Put(std::string_view bytes, char* out);
   // What the end of the bytes leaves: a high surrogate without its pair.
   std::size_t Finish(char* out);
 

@@ -52,7 +52,7 @@ class ValueBytes {
   void Add(char byte) {
     if (!from_utf16_) return Keep(&byte, 1);
     char utf8[Utf16LeToUtf8::kMaxBytes];
-    Keep(utf8, utf16_text_.Put(static_cast<unsigned char>(byte), utf8));
+    Keep(utf8, utf16_text_.Put({&byte, 1}, utf8));
   }
 
   void Finish() {
