@@ -14,8 +14,6 @@ FileRegistry::FileRegistry()
 FileRegistry::FileRegistry(std::function<RegistryFile()> load)
     : load_(std::move(load)) {}
 
-FileRegistry::~FileRegistry() = default;
-
 const RegistryFile& FileRegistry::File() {
   if (!file_) {
     file_.emplace(load_());
@@ -119,19 +117,13 @@ LONG FileRegistry::RegCloseKey(HKEY key) {
   return kErrorSuccess;
 }
 
-namespace {
-
-FileRegistry& SystemFileRegistry() {
+Registry& SystemRegistry() {
   static FileRegistry registry;
   return registry;
 }
 
-}  // namespace
-
-Registry& SystemRegistry() { return SystemFileRegistry(); }
-
 void DeclareRegistryKeys(const char* const* full_paths) {
-  SystemFileRegistry().Expect(full_paths);
+  static_cast<FileRegistry&>(SystemRegistry()).Expect(full_paths);
 }
 
 }  // namespace platform

@@ -20,7 +20,6 @@ class FileRegistry : public Registry {
   // Loads LoadRegistryFile(RegistryFilePath()).
   FileRegistry();
   explicit FileRegistry(std::function<RegistryFile()> load);
-  ~FileRegistry() override;
 
   // Keys to find in the pass that the first open makes (see
   // RegistryFile::Expect); the list stays valid until then.

@@ -25,53 +25,43 @@ bool ReadHeader(TextReader& text, HexStrings* hex_strings) {
   return read && (trimmed == kVersion5Header || trimmed == kVersion4Header);
 }
 
+bool Includes(const std::vector<KeyScan>& keys, const std::string& path) {
+  return std::any_of(keys.begin(), keys.end(),
+                     [&path](const KeyScan& key) { return key.path == path; });
+}
+
 }  // namespace
 
 RegistryFile::RegistryFile(std::string why) : why_(std::move(why)) {}
 RegistryFile::RegistryFile(std::unique_ptr<RegistrySource> source)
     : source_(std::move(source)) {}
-RegistryFile::RegistryFile(RegistryFile&&) noexcept = default;
-RegistryFile& RegistryFile::operator=(RegistryFile&&) noexcept = default;
-RegistryFile::~RegistryFile() = default;
 
 RegistryFile RegistryFile::Parse(std::string_view bytes) {
   return RegistryFile(MemorySource(std::string(bytes)));
 }
 
-// A key named twice, in two spellings, is looked for once: two scans of
-// one key would share its values out between them.
-void RegistryFile::Expect(const char* const* paths) {
-  for (; *paths != nullptr; ++paths) {
-    std::string normalized;
-    if (!NormalizeKeyPath(*paths, &normalized)) continue;
-    if (found_.count(normalized) != 0 ||
-        std::find(expected_.begin(), expected_.end(), normalized) !=
-            expected_.end()) {
-      continue;
-    }
-    expected_.push_back(std::move(normalized));
-  }
-}
-
 const RegistryFileKey* RegistryFile::FindKey(std::string_view path) const {
   std::string normalized;
   if (!NormalizeKeyPath(path, &normalized)) return nullptr;
-  auto it = found_.find(normalized);
-  if (it == found_.end()) {
-    // This key and those expected, all in one pass.
-    std::vector<KeyScan> keys(1);
-    keys[0].path = normalized;
-    for (std::string& expected : expected_) {
-      if (expected == normalized) continue;
+  if (found_.count(normalized) == 0) LookFor(normalized);
+  const RegistryFileKey& key = found_.find(normalized)->second;
+  return key.exists ? &key : nullptr;
+}
+
+// The key and those expected, all in one pass; each once, as two scans of
+// one key would share its values out between them.
+void RegistryFile::LookFor(const std::string& path) const {
+  std::vector<KeyScan> keys(1);
+  keys[0].path = path;
+  for (; expected_ != nullptr && *expected_ != nullptr; ++expected_) {
+    std::string expected;
+    if (NormalizeKeyPath(*expected_, &expected) && !Includes(keys, expected))
       keys.emplace_back().path = std::move(expected);
-    }
-    expected_.clear();
-    Scan(ValueSelection{nullptr, kKeptValueBytes}, &keys);
-    for (KeyScan& scan : keys)
-      found_.emplace(std::move(scan.path), std::move(scan.key));
-    it = found_.find(normalized);
   }
-  return it->second.exists ? &it->second : nullptr;
+  expected_ = nullptr;
+  Scan(ValueSelection{nullptr, kKeptValueBytes}, &keys);
+  for (KeyScan& scan : keys)
+    found_.emplace(std::move(scan.path), std::move(scan.key));
 }
 
 bool RegistryFile::ReadValue(std::string_view path, std::string_view name,

@@ -33,16 +33,13 @@ class RegistryFile {
   // UTF-16LE with its byte-order mark. Unparsable lines are skipped;
   // without a known header there are no keys beyond the roots.
   explicit RegistryFile(std::unique_ptr<RegistrySource> source);
-  RegistryFile(RegistryFile&&) noexcept;
-  RegistryFile& operator=(RegistryFile&&) noexcept;
-  ~RegistryFile();
 
   // A file held in memory (copied).
   static RegistryFile Parse(std::string_view bytes);
 
   // Names keys to find with the first one asked for: full paths, up to a
-  // null. Paths that name no key are passed over.
-  void Expect(const char* const* paths);
+  // null, in a list that stays valid until then.
+  void Expect(const char* const* paths) { expected_ = paths; }
 
   // The key at `path` ("HKEY_LOCAL_MACHINE\\A\\B", HKLM for short, any
   // letter case), or null. The key stays valid as long as the file.
@@ -57,12 +54,12 @@ class RegistryFile {
   const std::string& Why() const { return why_; }
 
  private:
+  void LookFor(const std::string& path) const;
   void Scan(const ValueSelection& selection, std::vector<KeyScan>* keys) const;
 
   std::unique_ptr<RegistrySource> source_;  // null: the roots alone
   mutable std::string why_;
-  // Folded paths named by Expect and not yet looked for.
-  mutable std::vector<std::string> expected_;
+  mutable const char* const* expected_ = nullptr;  // null once looked for
   // Keys looked for so far by folded path, whether they exist or not.
   mutable std::map<std::string, RegistryFileKey> found_;
 };

@@ -21,25 +21,15 @@ std::size_t ChunkBytesFor(const RegistrySource& source) {
 
 std::size_t PutUtf8(std::uint32_t c, char* out) {
   if (c < 0x80) {
-    out[0] = char(c);
+    *out = char(c);
     return 1;
   }
-  if (c < 0x800) {
-    out[0] = char(0xC0 | (c >> 6));
-    out[1] = char(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = char(0xE0 | (c >> 12));
-    out[1] = char(0x80 | ((c >> 6) & 0x3F));
-    out[2] = char(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = char(0xF0 | (c >> 18));
-  out[1] = char(0x80 | ((c >> 12) & 0x3F));
-  out[2] = char(0x80 | ((c >> 6) & 0x3F));
-  out[3] = char(0x80 | (c & 0x3F));
-  return 4;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  const std::size_t tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out[0] = char(kLead[tail] | (c >> (6 * tail)));
+  for (std::size_t i = 1; i <= tail; ++i)
+    out[i] = char(0x80 | ((c >> (6 * (tail - i))) & 0x3F));
+  return tail + 1;
 }
 
 bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -88,9 +78,14 @@ std::size_t Utf16LeToUtf8::Put(std::string_view bytes, char* out) {
   const auto byte = [&bytes](std::size_t i) {
     return std::uint32_t(static_cast<unsigned char>(bytes[i]));
   };
+  if (bytes.empty()) {
+    const bool pending = high_ != 0;
+    *this = Utf16LeToUtf8();
+    return pending ? PutUtf8(0xFFFD, out) : 0;
+  }
   char* const start = out;
   std::size_t i = 0;
-  if (low_byte_ >= 0 && !bytes.empty()) {
+  if (low_byte_ >= 0) {
     out += PutUnit(std::uint32_t(low_byte_) | byte(0) << 8, out);
     low_byte_ = -1;
     i = 1;
@@ -105,13 +100,6 @@ std::size_t Utf16LeToUtf8::Put(std::string_view bytes, char* out) {
   }
   if (i < bytes.size()) low_byte_ = int(byte(i));
   return std::size_t(out - start);
-}
-
-std::size_t Utf16LeToUtf8::Finish(char* out) {
-  low_byte_ = -1;
-  if (high_ == 0) return 0;
-  high_ = 0;
-  return PutUtf8(0xFFFD, out);
 }
 
 int TextReader::Refill() {
@@ -151,10 +139,7 @@ std::string_view TextReader::DecodeUtf16(std::string_view raw) {
     decoded_.reset(
         new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
   }
-  char* out = decoded_.get();
-  const std::size_t written =
-      raw.empty() ? utf16_text_.Finish(out) : utf16_text_.Put(raw, out);
-  return {out, written};
+  return {decoded_.get(), utf16_text_.Put(raw, decoded_.get())};
 }
 
 void TextReader::SkipBlanks() {

@@ -32,10 +32,9 @@ class Utf16LeToUtf8 {
   // What one more byte can complete, at most.
   static constexpr std::size_t kMaxBytes = 7;
   // Writes what `bytes` complete to `out`, which has room for 3 bytes a
-  // unit and kMaxBytes; returns the bytes written.
+  // unit and kMaxBytes; returns the bytes written. No bytes: the end, and
+  // what it leaves (a high surrogate without its pair).
   std::size_t Put(std::string_view bytes, char* out);
-  // What the end of the bytes leaves: a high surrogate without its pair.
-  std::size_t Finish(char* out);
 
  private:
   std::size_t PutUnit(std::uint32_t unit, char* out);

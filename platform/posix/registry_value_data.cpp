@@ -57,7 +57,7 @@ class ValueBytes {
 
   void Finish() {
     char utf8[Utf16LeToUtf8::kMaxBytes];
-    if (from_utf16_) Keep(utf8, utf16_text_.Finish(utf8));
+    if (from_utf16_) Keep(utf8, utf16_text_.Put({}, utf8));
   }
 
  private:
