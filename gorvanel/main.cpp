@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "gorvanel/entry.h"
+#include "gorvanel/path_cache.h"
 #include "platform/trace.h"
 
 namespace {
@@ -25,6 +26,7 @@ int RunTraced(int argc, const char* const* argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::DeclareRegistryKeys(gorvanel::kRegistryKeysRead);
   if (platform::TraceRequested()) return RunTraced(argc, argv);
   const gorvanel::Platform system = {
       platform::SystemRegistry(), platform::SystemProcesses(),

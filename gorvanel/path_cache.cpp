@@ -39,6 +39,8 @@ int ReadInto(platform::Registry& registry, const char* key_path,
 
 }  // namespace
 
+const char* const kRegistryKeysRead[] = {kProviderKey, kSiteKey, nullptr};
+
 PathCache::PathCache(platform::Registry& registry,
                      const platform::PathStyle& paths)
     : registry_(registry), paths_(paths) {}

@@ -7,6 +7,9 @@
 
 namespace gorvanel {
 
+// The registry keys that a run reads, by full path, up to a null.
+extern const char* const kRegistryKeysRead[];
+
 // Capacity of every field, terminator included.
 constexpr int kPathFieldSize = 260;
 

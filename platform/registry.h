@@ -32,4 +32,10 @@ class Registry {
 // The registry of this machine.
 Registry& SystemRegistry();
 
+// Names the keys that the run is going to open, before it opens any: full
+// paths ("HKEY_LOCAL_MACHINE\\..."), up to a null, in a list that lives as
+// long as the run. Where the registry is a file, one reading of it then
+// serves them all; a key not named still opens.
+void DeclareRegistryKeys(const char* const* full_paths);
+
 }  // namespace platform

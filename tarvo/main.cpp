@@ -5,6 +5,7 @@
 
 #include "platform/trace.h"
 #include "tarvo/launcher.h"
+#include "tarvo/settings.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ int RunTraced(int argc, const char* const* argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::DeclareRegistryKeys(tarvo::kRegistryKeysRead);
   if (platform::TraceRequested()) std::exit(RunTraced(argc, argv));
   const tarvo::Platform system = {
       platform::SystemRegistry(),      platform::SystemSockets(),

@@ -5,8 +5,14 @@
 namespace tarvo {
 namespace {
 
-const char kSiteKeyPath[] =
-    "SOFTWARE\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
+constexpr char kRoot[] = "HKEY_LOCAL_MACHINE";
+constexpr char kSiteKeyFullPath[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talvane\\Vantrel_Capacity_Steward\\Site\\"
+    "CurrentVersion";
+// The same key below the root, where tarvo opens it: past the root's name
+// and its backslash.
+static_assert(kSiteKeyFullPath[sizeof kRoot - 1] == '\\', "the root's name");
+const char* const kSiteKeyPath = kSiteKeyFullPath + sizeof kRoot;
 const char kDomainKeyPath[] =
     "SOFTWARE\\Talvane\\Vantrel_Capacity_Steward\\Domain\\CurrentVersion";
 const char kAlias[] = "PathName";
@@ -51,6 +57,8 @@ int QueryValue(platform::Registry& registry, const char* key_path,
 }
 
 }  // namespace
+
+const char* const kRegistryKeysRead[] = {kSiteKeyFullPath, nullptr};
 
 int LookupSetting(platform::Registry& registry, int key_kind,
                   const char* value_name, char (&result)[kPathCapacity]) {

@@ -9,6 +9,10 @@ namespace tarvo {
 constexpr int kSiteKey = 1;
 constexpr int kDomainKey = 2;
 
+// The registry keys that a run reads, by full path, up to a null: the site
+// key (the domain key is read by no run).
+extern const char* const kRegistryKeysRead[];
+
 // Capacity of a directory or registry text, its terminator included.
 constexpr int kPathCapacity = 260;
 

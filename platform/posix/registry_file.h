@@ -1,20 +1,17 @@
 // The registry on Linux: the keys and values of one export file in the
-// format that regedit writes, served through the narrow Windows calls.
+// format that regedit writes.
 #pragma once
 
-#include <cstdint>
-#include <functional>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/posix/registry_scanner.h"
 #include "platform/posix/registry_source.h"
-#include "platform/posix/registry_text.h"
-#include "platform/registry.h"
-#include "platform/types.h"
+#include "platform/posix/registry_value_data.h"
 
 namespace platform {
 
@@ -22,21 +19,12 @@ namespace platform {
 // size of the whole value is known all the same.
 constexpr std::size_t kKeptValueBytes = 260;
 
-// A key's values by name, the names folded to lower case. A value whose
-// fault is set cannot be read and counts as missing.
-struct RegistryFileKey {
-  std::map<std::string, RegistryValue> values;
-  // False when some values were left out: look for those by ReadValue.
-  bool complete = true;
-
-  // The value `name` (any letter case; "" is the default value), or null.
-  const RegistryValue* FindValue(std::string_view name) const;
-};
-
 // The keys of an export file, applied in file order the way regedit
-// imports it. The five roots always exist. A key is looked for when first
-// asked for, in one pass over the text that keeps only that key's values,
-// and the answer is kept. Not for use from more than one thread.
+// imports it. The five roots always exist. Nothing is read until a key is
+// first asked for; one pass over the text then finds it and every key
+// named by Expect, keeping only their values. A key asked for later takes
+// a pass of its own. Answers are kept. Not for use from more than one
+// thread.
 class RegistryFile {
  public:
   // The roots alone, without values; `why` says why there is no more.
@@ -45,12 +33,13 @@ class RegistryFile {
   // UTF-16LE with its byte-order mark. Unparsable lines are skipped;
   // without a known header there are no keys beyond the roots.
   explicit RegistryFile(std::unique_ptr<RegistrySource> source);
-  RegistryFile(RegistryFile&&) noexcept;
-  RegistryFile& operator=(RegistryFile&&) noexcept;
-  ~RegistryFile();
 
   // A file held in memory (copied).
   static RegistryFile Parse(std::string_view bytes);
+
+  // Names keys to find with the first one asked for: full paths, up to a
+  // null, in a list that stays valid until then.
+  void Expect(const char* const* paths) { expected_ = paths; }
 
   // The key at `path` ("HKEY_LOCAL_MACHINE\\A\\B", HKLM for short, any
   // letter case), or null. The key stays valid as long as the file.
@@ -65,14 +54,14 @@ class RegistryFile {
   const std::string& Why() const { return why_; }
 
  private:
-  KeyScan Scan(const std::string& path, const ValueSelection& selection) const;
+  void LookFor(const std::string& path) const;
+  void Scan(const ValueSelection& selection, std::vector<KeyScan>* keys) const;
 
   std::unique_ptr<RegistrySource> source_;  // null: the roots alone
-  TextFormat format_;
-  bool wide_strings_ = false;  // version 5: hex strings are UTF-16LE
-  std::string why_;
-  // Keys asked for so far by folded path; null for one that is not there.
-  mutable std::map<std::string, std::unique_ptr<RegistryFileKey>> found_;
+  mutable std::string why_;
+  mutable const char* const* expected_ = nullptr;  // null once looked for
+  // Keys looked for so far by folded path, whether they exist or not.
+  mutable std::map<std::string, RegistryFileKey> found_;
 };
 
 // The file that the registry of this machine is read from: the
@@ -82,37 +71,5 @@ std::string RegistryFilePath();
 // The file at `path` (see OpenRegistrySource); one that cannot be read
 // gives the roots alone.
 RegistryFile LoadRegistryFile(const std::string& path);
-
-// A Registry over a RegistryFile that is loaded on first use.
-class FileRegistry : public Registry {
- public:
-  // Loads LoadRegistryFile(RegistryFilePath()).
-  FileRegistry();
-  explicit FileRegistry(std::function<RegistryFile()> load);
-  ~FileRegistry() override;
-
-  LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD options,
-                     DWORD access, HKEY* result) override;
-  LONG RegQueryValueExA(HKEY key, const char* value_name, DWORD* reserved,
-                        DWORD* type, BYTE* data, DWORD* size) override;
-  LONG RegCloseKey(HKEY key) override;
-  const char* LastFailureReason() const override;
-
- private:
-  const RegistryFile& File();
-  // The path of a predefined root or an open handle. Only the path: a
-  // root's values are looked for only when one is queried.
-  bool Resolve(HKEY key, std::string* path);
-  // The value, read anew when the kept one cannot answer the query.
-  bool Lookup(const std::string& path, const char* name, const BYTE* data,
-              const DWORD* size, RegistryValue* value);
-  LONG Failed(LONG status, std::string why);
-
-  std::function<RegistryFile()> load_;
-  std::unique_ptr<RegistryFile> file_;
-  std::unordered_map<HKEY, std::string> open_keys_;
-  std::uintptr_t last_handle_ = 0x1000;
-  std::string why_;  // of the last call that failed
-};
 
 }  // namespace platform

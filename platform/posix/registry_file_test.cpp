@@ -1,10 +1,11 @@
-#include "platform/posix/registry_file.h"
+#include "platform/posix/registry-posix.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -57,17 +58,23 @@ TEST(RegistryFileEncodingTest, AcceptsBothHeadersAndEncodings) {
 TEST(RegistryFileEncodingTest, Utf16LeFileBecomesUtf8) {
   // "é" and a character outside the BMP (a surrogate pair); hex(2) holds
   // "%A%é" with its terminator as UTF-16LE bytes, the way regedit writes it.
+  // U+4E0A and U+0A0A U+4E00 hold a byte 0x0A, the latter followed by a
+  // zero byte: no line ends inside them.
   const RegistryFile file = RegistryFile::Parse(
       Utf16LeFile(u"Windows Registry Editor Version 5.00\r\n\r\n"
                   u"[HKEY_LOCAL_MACHINE\\Caf\u00e9]\r\n"
                   u"\"n\"=\"\u00e9\U0001F600\"\r\n"
                   u"\"e\"=hex(2):25,00,41,00,25,00,e9,00,00,00\r\n"
-                  u"\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"));
+                  u"\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                  u"[HKEY_LOCAL_MACHINE\\\u4e0a]\r\n"
+                  u"\"\u0a0a\u4e00\"=\"\u4e0a\"\r\n"));
   EXPECT_EQ(std::string("\xC3\xA9\xF0\x9F\x98\x80\0", 7),
             Data(file, "HKEY_LOCAL_MACHINE\\CAF\xC3\xA9", "n"));
   EXPECT_EQ(std::string("%A%\xC3\xA9\0", 6),
             Data(file, "HKLM\\Caf\xC3\xA9", "e"));
   EXPECT_EQ(std::string("a\0b\0\0", 5), Data(file, "HKLM\\Caf\xC3\xA9", "m"));
+  EXPECT_EQ(std::string("\xE4\xB8\x8A\0", 4),
+            Data(file, "HKLM\\\xE4\xB8\x8A", "\xE0\xA8\x8A\xE4\xB8\x80"));
 }
 
 TEST(RegistryFileEncodingTest, Regedit4KeepsNarrowHexStrings) {
@@ -95,6 +102,7 @@ TEST(RegistryFileValueTest, EveryValueType) {
                              "\"raw\"=\"C:\\Dir\"\n"
                              "\"d\"=dword:0000abcd\n"
                              "\"b\"=hex:01,ff,0A\n"
+                             "\"c\"=hex:01,02,\\\r\n  03,04,\\\r\n\t05\r\n"
                              "\"empty\"=hex:\n"
                              "\"q\"=hex(b):01,02,03,04,05,06,07,08\n"
                              "\"none\"=hex(0):7f\n"
@@ -109,22 +117,12 @@ TEST(RegistryFileValueTest, EveryValueType) {
   EXPECT_EQ(kRegDword, Type(file, key, "d"));
   EXPECT_EQ(std::string("\x01\xff\x0a", 3), Data(file, key, "b"));
   EXPECT_EQ(kRegBinary, Type(file, key, "b"));
+  EXPECT_EQ(std::string("\1\2\3\4\5", 5), Data(file, key, "c"));  // continued
   EXPECT_EQ("", Data(file, key, "empty"));
   EXPECT_EQ(std::string("\1\2\3\4\5\6\7\x08", 8), Data(file, key, "q"));
   EXPECT_EQ(kRegQword, Type(file, key, "q"));
   EXPECT_EQ(0u, Type(file, key, "none"));
   EXPECT_EQ(0xffff0001u, Type(file, key, "odd"));
-}
-
-TEST(RegistryFileValueTest, HexListsContinueOverLines) {
-  const RegistryFile file =
-      RegistryFile::Parse(V5("[HKEY_LOCAL_MACHINE\\T]\r\n"
-                             "\"b\"=hex:01,02,\\\r\n"
-                             "  03,04,\\\r\n"
-                             "\t05\r\n"
-                             "\"after\"=dword:00000001\r\n"));
-  EXPECT_EQ(std::string("\1\2\3\4\5", 5), Data(file, "HKLM\\T", "b"));
-  EXPECT_EQ(std::string("\1\0\0\0", 4), Data(file, "HKLM\\T", "after"));
 }
 
 TEST(RegistryFileValueTest, CommentsAndUnparsableLinesAreSkipped) {
@@ -239,20 +237,18 @@ TEST(RegistryFileKeyTest, ContinuationNeverTakesAKeyOrValueLine) {
   }
 }
 
-TEST(RegistryFileEncodingTest, Utf16LineFeedIsAWholeUnit) {
-  // U+4E0A and U+0A0A U+4E00 hold a byte 0x0A, the latter followed by a
-  // zero byte: no line ends inside them.
-  const RegistryFile file = RegistryFile::Parse(
-      Utf16LeFile(u"Windows Registry Editor Version 5.00\r\n\r\n"
-                  u"[HKEY_LOCAL_MACHINE\\\u4e0a]\r\n"
-                  u"\"\u0a0a\u4e00\"=\"\u4e0a\"\r\n"));
-  EXPECT_EQ(std::string("\xE4\xB8\x8A\0", 4),
-            Data(file, "HKLM\\\xE4\xB8\x8A", "\xE0\xA8\x8A\xE4\xB8\x80"));
-}
-
-// A FileRegistry over in-memory text.
-FileRegistry RegistryOf(const std::string& text) {
-  return FileRegistry([text] { return RegistryFile::Parse(text); });
+// The value through the narrow calls into `size` bytes, or why there is
+// none.
+std::string Query(Registry& registry, const char* sub_key, const char* name,
+                  DWORD size = kKeptValueBytes) {
+  HKEY key = nullptr;
+  if (registry.RegOpenKeyExA(LocalMachineKey(), sub_key, 0, kKeyRead, &key))
+    return "<no key>";
+  std::string data(size, '\0');
+  const LONG status = registry.RegQueryValueExA(
+      key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]), &size);
+  registry.RegCloseKey(key);
+  return status == 0 ? data.substr(0, size) : "<missing>";
 }
 
 class FileRegistryTest : public ::testing::Test {
@@ -264,16 +260,11 @@ class FileRegistryTest : public ::testing::Test {
     return key;
   }
 
-  FileRegistry registry_ =
-      RegistryOf(V5("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Site]\n"
-                    "\"p259\"=\"" +
-                    std::string(259, 'a') +
-                    "\"\n"
-                    "\"p260\"=\"" +
-                    std::string(260, 'b') +
-                    "\"\n"
-                    "@=\"dflt\"\n"
-                    "\"d\"=dword:00000007\n"));
+  const std::string text_ =
+      V5("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Site]\n\"p259\"=\"" +
+         std::string(259, 'a') + "\"\n\"p260\"=\"" + std::string(260, 'b') +
+         "\"\n@=\"dflt\"\n\"d\"=dword:00000007\n");
+  FileRegistry registry_{[this] { return RegistryFile::Parse(text_); }};
 };
 
 TEST_F(FileRegistryTest, OpensKeysInAnyLetterCase) {
@@ -298,28 +289,20 @@ TEST_F(FileRegistryTest, OpensKeysInAnyLetterCase) {
 }
 
 TEST_F(FileRegistryTest, ValueFitsOrLeavesDestinationUntouched) {
+  EXPECT_EQ(std::string(259, 'a') + '\0',
+            Query(registry_, "Software\\Site", "P259"));
   HKEY key = Open("Software\\Site");
   BYTE buffer[260];
+  std::fill(buffer, buffer + sizeof buffer, BYTE('z'));
   DWORD size = sizeof buffer;
   DWORD type = kRegSz;
-  EXPECT_EQ(0, registry_.RegQueryValueExA(key, "P259", nullptr, &type, buffer,
-                                          &size));
-  EXPECT_EQ(260u, size);
-  EXPECT_EQ(std::string(259, 'a'), reinterpret_cast<char*>(buffer));
-
-  std::fill(buffer, buffer + sizeof buffer, BYTE('z'));
-  size = sizeof buffer;
   EXPECT_EQ(234, registry_.RegQueryValueExA(key, "p260", nullptr, &type, buffer,
                                             &size));
   EXPECT_EQ(261u, size);
   EXPECT_EQ(std::string(260, 'z'), std::string(buffer, buffer + sizeof buffer));
 
-  BYTE larger[300];
-  size = sizeof larger;
-  EXPECT_EQ(0, registry_.RegQueryValueExA(key, "p260", nullptr, &type, larger,
-                                          &size));
-  EXPECT_EQ(261u, size);
-  EXPECT_EQ(std::string(260, 'b'), reinterpret_cast<char*>(larger));
+  EXPECT_EQ(std::string(260, 'b') + '\0',
+            Query(registry_, "Software\\Site", "p260", 300));
 }
 
 TEST_F(FileRegistryTest, QueryConventions) {
@@ -347,46 +330,57 @@ TEST_F(FileRegistryTest, QueryConventions) {
                                           &size));
 }
 
-TEST(FileRegistryLoadTest, LoadsOnceOnFirstOpen) {
-  int loads = 0;
-  FileRegistry registry([&loads] {
-    ++loads;
-    return RegistryFile::Parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n");
-  });
-  EXPECT_EQ(0, loads);
-  HKEY key = nullptr;
-  EXPECT_EQ(0,
-            registry.RegOpenKeyExA(LocalMachineKey(), "k", 0, kKeyRead, &key));
-  EXPECT_EQ(2,
-            registry.RegOpenKeyExA(LocalMachineKey(), "j", 0, kKeyRead, &key));
-  EXPECT_EQ(1, loads);
-}
+// Text in memory that counts the passes over it, each from its start.
+class CountingSource : public RegistrySource {
+ public:
+  CountingSource(std::string bytes, int* passes)
+      : bytes_(MemorySource(std::move(bytes))), passes_(passes) {}
+  std::size_t ReadAt(std::uint64_t offset, char* buffer,
+                     std::size_t size) const override {
+    *passes_ += offset == 0;
+    return bytes_->ReadAt(offset, buffer, size);
+  }
+  std::uint64_t SizeWhenOpened() const override {
+    return bytes_->SizeWhenOpened();
+  }
 
-TEST(FileRegistryLoadTest, ReadsTheFileNamedByTheEnvironment) {
-  char path[] = "/tmp/registry_file_test_XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  const std::string text = Utf16LeFile(
-      u"Windows Registry Editor Version "
-      u"5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"x\"\r\n");
-  ASSERT_EQ(ssize_t(text.size()), write(fd, text.data(), text.size()));
-  close(fd);
+ private:
+  std::unique_ptr<RegistrySource> bytes_;
+  int* passes_;
+};
 
-  setenv("TALVANE_REGISTRY", path, 1);
-  FileRegistry from_file;
-  HKEY key = nullptr;
-  EXPECT_EQ(0,
-            from_file.RegOpenKeyExA(LocalMachineKey(), "K", 0, kKeyRead, &key));
-  std::remove(path);
-
-  setenv("TALVANE_REGISTRY", path, 1);  // now missing
-  FileRegistry missing;
-  EXPECT_EQ(2,
-            missing.RegOpenKeyExA(LocalMachineKey(), "K", 0, kKeyRead, &key));
-  EXPECT_EQ(2, SystemRegistry().RegOpenKeyExA(LocalMachineKey(), "K", 0,
-                                              kKeyRead, &key));
-  unsetenv("TALVANE_REGISTRY");
-  EXPECT_EQ("/etc/opt/talvane/registry.reg", RegistryFilePath());
+TEST(FileRegistryLoadTest, NamedKeysComeFromOnePassOnFirstOpen) {
+  // A stale copy of the site key before the real one, a key not named, and
+  // the file cut short in the site key's last value, narrow and UTF-16LE.
+  const std::string narrow =
+      V5("[HKEY_LOCAL_MACHINE\\Site]\r\n\"jre\"=\"/stale\"\r\n\"old\"=\"1\"\r\n"
+         "[HKEY_LOCAL_MACHINE\\Provider]\r\n\"opt\"=\"/opt\"\r\n"
+         "[-HKEY_LOCAL_MACHINE\\Site]\r\n[hklm\\SITE]\r\n\"jre\"=\"/jre\"\r\n"
+         "[HKEY_LOCAL_MACHINE\\Other]\r\n\"v\"=\"x\"\r\n"
+         "[HKEY_LOCAL_MACHINE\\Site]\r\n\"cut\"=\"abc\"\r\n");
+  const std::string wide =
+      Utf16LeFile(std::u16string(narrow.begin(), narrow.end()));
+  const char* const named[] = {"HKLM\\Provider", "HKEY_LOCAL_MACHINE\\Site",
+                               "hklm\\site", nullptr};
+  for (const std::string* text : {&narrow, &wide}) {
+    // Cut before the closing quote (and in the wide file, mid-character).
+    const std::string cut =
+        text->substr(0, text->size() - (text == &wide ? 7 : 3));
+    int passes = 0;
+    FileRegistry registry([&] {
+      return RegistryFile(std::make_unique<CountingSource>(cut, &passes));
+    });
+    registry.Expect(named);
+    EXPECT_EQ(0, passes);
+    EXPECT_EQ(std::string("/jre\0", 5), Query(registry, "Site", "jre"));
+    EXPECT_EQ("<missing>", Query(registry, "Site", "old"));
+    EXPECT_EQ("<missing>", Query(registry, "Site", "cut"));
+    EXPECT_EQ(std::string("/opt\0", 5), Query(registry, "provider", "OPT"));
+    EXPECT_EQ(1, passes);
+    EXPECT_EQ(std::string("x\0", 2), Query(registry, "Other", "v"));
+    EXPECT_EQ("<no key>", Query(registry, "Nowhere", "v"));
+    EXPECT_EQ(3, passes);
+  }
 }
 
 // A file of its own under /tmp holding `bytes`, or "" when it cannot be
@@ -401,7 +395,23 @@ std::string TemporaryFile(const std::string& bytes) {
   return written ? path : "";
 }
 
-TEST(FileRegistryLoadTest, LargeEmptyPipedAndDeviceFiles) {
+TEST(FileRegistryLoadTest, ReadsTheFileNamedByTheEnvironment) {
+  const std::string path = TemporaryFile(Utf16LeFile(
+      u"Windows Registry Editor Version "
+      u"5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"x\"\r\n"));
+  ASSERT_NE("", path);
+  setenv("TALVANE_REGISTRY", path.c_str(), 1);
+  FileRegistry from_file;
+  EXPECT_EQ(std::string("x\0", 2), Query(from_file, "K", "v"));
+  std::remove(path.c_str());  // now missing
+  FileRegistry missing;
+  EXPECT_EQ("<no key>", Query(missing, "K", "v"));
+  EXPECT_EQ("<no key>", Query(SystemRegistry(), "K", "v"));
+  unsetenv("TALVANE_REGISTRY");
+  EXPECT_EQ("/etc/opt/talvane/registry.reg", RegistryFilePath());
+}
+
+TEST(FileRegistryLoadTest, LargePipedAndDeviceFiles) {
   // Many chunks, with keys at both ends, looked for from the end first.
   std::string text = V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n");
   while (text.size() < (3u << 20)) {
@@ -415,13 +425,6 @@ TEST(FileRegistryLoadTest, LargeEmptyPipedAndDeviceFiles) {
   std::remove(large.c_str());  // what was opened stays readable
   EXPECT_EQ(std::string("end\0", 4), Data(file, "HKLM\\Last", "v"));
   EXPECT_EQ(std::string("start\0", 6), Data(file, "HKLM\\First", "v"));
-
-  const std::string empty = TemporaryFile("");
-  ASSERT_NE("", empty);
-  const RegistryFile none = LoadRegistryFile(empty);
-  std::remove(empty.c_str());
-  EXPECT_NE(nullptr, none.FindKey("HKEY_LOCAL_MACHINE"));
-  EXPECT_EQ(nullptr, none.FindKey("HKEY_LOCAL_MACHINE\\First"));
 
   // A device is no registry, however much it would give.
   const RegistryFile device = LoadRegistryFile("/dev/zero");
@@ -463,17 +466,10 @@ TEST(FileRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
   EXPECT_EQ(0, registry.RegQueryValueExA(key, "long", nullptr, nullptr, nullptr,
                                          &size));
   EXPECT_EQ((1u << 20) + 1, size);
-  std::string buffer(size, '\0');
-  EXPECT_EQ(0, registry.RegQueryValueExA(
-                   key, "long", nullptr, nullptr,
-                   reinterpret_cast<BYTE*>(&buffer[0]), &size));
+  const std::string buffer = Query(registry, "K", "long", size);
   EXPECT_EQ(std::string("\x7f\0\x7f", 3), buffer.substr(0, 3));
   EXPECT_EQ('\x01', buffer.back());
-  char last[260];
-  size = sizeof last;
-  EXPECT_EQ(0, registry.RegQueryValueExA(key, "V999", nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(last), &size));
-  EXPECT_EQ(std::string(250, 'x'), last);
+  EXPECT_EQ(std::string(250, 'x') + '\0', Query(registry, "K", "V999"));
 }
 
 }  // namespace

@@ -1,31 +1,35 @@
-// One pass over the registry file's text for one key: what concerns it is
-// applied in file order the way regedit imports the file (its values, its
-// deletion with itself or a parent, its creation with itself or a subkey);
-// everything else is only passed over.
+// One pass over the registry file's text for the keys asked for: what
+// concerns them is applied in file order the way regedit imports the file
+// (their values, their deletion with themselves or a parent, their
+// creation with themselves or a subkey); everything else is only passed
+// over.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/posix/registry_path.h"
 #include "platform/posix/registry_text.h"
 #include "platform/posix/registry_value_data.h"
 
 namespace platform {
 
-struct RegistryRoot {
-  std::string_view name;  // folded
-  std::string_view short_name;
-  std::uintptr_t handle;  // the predefined HKEY
-};
-extern const RegistryRoot kRegistryRoots[5];
+// What the file says of one key: its values by name, the names folded to
+// lower case. A value whose fault is set cannot be read and counts as
+// missing.
+struct RegistryFileKey {
+  bool exists = false;
+  std::map<std::string, RegistryValue> values;
+  // False when values were left out, so that memory stays bounded however
+  // many the key has: a name not among them must be looked for alone.
+  bool complete = true;
 
-// The folded full path of a key, its root spelled out; false for an
-// unknown root or an empty name between backslashes.
-bool NormalizeKeyPath(std::string_view path, std::string* normalized);
-bool IsRootPath(std::string_view normalized);
+  // The value `name` (any letter case; "" is the default value), or null.
+  const RegistryValue* FindValue(std::string_view name) const;
+};
 
 // Which values a pass keeps, and how many bytes of each one's data.
 struct ValueSelection {
@@ -33,18 +37,15 @@ struct ValueSelection {
   std::size_t keep = 0;
 };
 
-// What the file says of one key.
+// A key that a pass looks for, and what it found.
 struct KeyScan {
-  bool exists = false;
-  std::map<std::string, RegistryValue> values;  // by folded name
-  // False when values were left out, so that memory stays bounded however
-  // many the key has: a name not among them must be looked for alone.
-  bool complete = true;
+  std::string path;  // folded full path
+  RegistryFileKey key;
+  std::size_t kept_bytes = 0;  // what its kept values take
 };
 
-// The key at the folded full path `path`, from `text` standing at the
-// line after the header. `wide_strings`: as ReadValueData.
-KeyScan ScanKey(TextReader& text, bool wide_strings, const std::string& path,
-                const ValueSelection& selection);
+// Fills `keys` from `text`, standing at the line after the header.
+void ScanKeys(TextReader& text, HexStrings hex_strings,
+              const ValueSelection& selection, std::vector<KeyScan>* keys);
 
 }  // namespace platform

@@ -21,92 +21,19 @@ std::size_t ChunkBytesFor(const RegistrySource& source) {
 
 std::size_t PutUtf8(std::uint32_t c, char* out) {
   if (c < 0x80) {
-    out[0] = char(c);
+    *out = char(c);
     return 1;
   }
-  if (c < 0x800) {
-    out[0] = char(0xC0 | (c >> 6));
-    out[1] = char(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = char(0xE0 | (c >> 12));
-    out[1] = char(0x80 | ((c >> 6) & 0x3F));
-    out[2] = char(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = char(0xF0 | (c >> 18));
-  out[1] = char(0x80 | ((c >> 12) & 0x3F));
-  out[2] = char(0x80 | ((c >> 6) & 0x3F));
-  out[3] = char(0x80 | (c & 0x3F));
-  return 4;
+  static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  const std::size_t tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out[0] = char(kLead[tail] | (c >> (6 * tail)));
+  for (std::size_t i = 1; i <= tail; ++i)
+    out[i] = char(0x80 | ((c >> (6 * (tail - i))) & 0x3F));
+  return tail + 1;
 }
 
 bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// 8-bit text is handed on as it is.
-class NarrowDecoder : public TextDecoder {
- public:
-  void Reset() override {}
-  std::string_view Decode(std::string_view raw) override { return raw; }
-};
-
-// UTF-16LE, a unit's two bytes or a surrogate pair possibly split between
-// chunks; an odd last byte is dropped, so that damaged text still reads.
-class Utf16LeDecoder : public TextDecoder {
- public:
-  void Reset() override {
-    units_ = Utf16ToUtf8();
-    pending_high_ = false;
-    low_byte_ = -1;
-  }
-
-  std::string_view Decode(std::string_view raw) override {
-    // At most 3 bytes of UTF-8 a unit, and what a pending one adds.
-    const std::size_t room = raw.size() / 2 * 3 + 2 * Utf16ToUtf8::kMaxBytes;
-    if (room_ < room) {
-      out_.reset(new char[room]);  // not zeroed: pages never written stay out
-      room_ = room;
-    }
-    char* out = out_.get();
-    if (raw.empty()) {
-      out += units_.Finish(out);
-      Reset();
-      return {out_.get(), std::size_t(out - out_.get())};
-    }
-    std::size_t i = 0;
-    if (low_byte_ >= 0) {
-      out = Unit(std::uint32_t(low_byte_) | Byte(raw, 0) << 8, out);
-      low_byte_ = -1;
-      i = 1;
-    }
-    for (; i + 1 < raw.size(); i += 2)
-      out = Unit(Byte(raw, i) | Byte(raw, i + 1) << 8, out);
-    if (i < raw.size()) low_byte_ = int(Byte(raw, i));
-    return {out_.get(), std::size_t(out - out_.get())};
-  }
-
- private:
-  char* Unit(std::uint32_t unit, char* out) {
-    if (unit < 0x80 && !pending_high_) {
-      *out = char(unit);  // most of a file
-      return out + 1;
-    }
-    pending_high_ = IsHighSurrogate(unit);
-    return out + units_.Put(unit, out);
-  }
-
-  static std::uint32_t Byte(std::string_view raw, std::size_t i) {
-    return static_cast<unsigned char>(raw[i]);
-  }
-
-  Utf16ToUtf8 units_;
-  bool pending_high_ = false;  // the fast path must let units_ pair it
-  int low_byte_ = -1;          // a unit's first byte, its second not read
-  std::unique_ptr<char[]> out_;
-  std::size_t room_ = 0;
-};
 
 }  // namespace
 
@@ -116,6 +43,12 @@ std::string Folded(std::string_view text) {
   return folded;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 int HexDigit(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -123,7 +56,7 @@ int HexDigit(int c) {
   return -1;
 }
 
-std::size_t Utf16ToUtf8::Put(std::uint32_t unit, char* out) {
+std::size_t Utf16LeToUtf8::PutUnit(std::uint32_t unit, char* out) {
   std::size_t written = 0;
   if (high_ != 0) {
     if (IsLowSurrogate(unit)) {
@@ -141,29 +74,32 @@ std::size_t Utf16ToUtf8::Put(std::uint32_t unit, char* out) {
   return written + PutUtf8(IsLowSurrogate(unit) ? 0xFFFD : unit, out + written);
 }
 
-std::size_t Utf16ToUtf8::Finish(char* out) {
-  if (high_ == 0) return 0;
-  high_ = 0;
-  return PutUtf8(0xFFFD, out);
-}
-
-TextFormat DetectTextFormat(const RegistrySource& source) {
-  char mark[3] = {};
-  const std::size_t got = source.ReadAt(0, mark, sizeof mark);
-  TextFormat format;
-  if (got >= 2 && mark[0] == '\xFF' && mark[1] == '\xFE') {
-    format.begin = 2;
-    format.decoder = std::make_unique<Utf16LeDecoder>();
-    return format;
+std::size_t Utf16LeToUtf8::Put(std::string_view bytes, char* out) {
+  const auto byte = [&bytes](std::size_t i) {
+    return std::uint32_t(static_cast<unsigned char>(bytes[i]));
+  };
+  if (bytes.empty()) {
+    const bool pending = high_ != 0;
+    *this = Utf16LeToUtf8();
+    return pending ? PutUtf8(0xFFFD, out) : 0;
   }
-  if (got == 3 && std::memcmp(mark, "\xEF\xBB\xBF", 3) == 0) format.begin = 3;
-  format.decoder = std::make_unique<NarrowDecoder>();
-  return format;
-}
-
-TextReader::TextReader(const RegistrySource& source, const TextFormat& format)
-    : source_(source), decoder_(*format.decoder), offset_(format.begin) {
-  decoder_.Reset();
+  char* const start = out;
+  std::size_t i = 0;
+  if (low_byte_ >= 0) {
+    out += PutUnit(std::uint32_t(low_byte_) | byte(0) << 8, out);
+    low_byte_ = -1;
+    i = 1;
+  }
+  for (; i + 1 < bytes.size(); i += 2) {
+    const std::uint32_t unit = byte(i) | byte(i + 1) << 8;
+    if (unit < 0x80 && high_ == 0) {
+      *out++ = char(unit);  // most of a file
+    } else {
+      out += PutUnit(unit, out);
+    }
+  }
+  if (i < bytes.size()) low_byte_ = int(byte(i));
+  return std::size_t(out - start);
 }
 
 int TextReader::Refill() {
@@ -173,14 +109,37 @@ int TextReader::Refill() {
       raw_.reset(new char[chunk_bytes_]);
     }
     const std::size_t got = source_.ReadAt(offset_, raw_.get(), chunk_bytes_);
+    std::string_view raw(raw_.get(), got);
+    if (offset_ == 0) raw.remove_prefix(PassByteOrderMark(raw));
     offset_ += got;
     ended_ = got == 0;
-    const std::string_view text = decoder_.Decode({raw_.get(), got});
+    const std::string_view text = utf16_ ? DecodeUtf16(raw) : raw;
     at_ = text.data();
     end_ = at_ + text.size();
     if (at_ < end_) return static_cast<unsigned char>(*at_);
   }
   return kEnd;
+}
+
+// The encoding is told by the first bytes of the file alone.
+std::size_t TextReader::PassByteOrderMark(std::string_view raw) {
+  if (raw.substr(0, 2) == "\xFF\xFE") {
+    utf16_ = true;
+    return 2;
+  }
+  return raw.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// A unit's two bytes or a surrogate pair may be split between chunks:
+// utf16_text_ carries them over.
+std::string_view TextReader::DecodeUtf16(std::string_view raw) {
+  if (decoded_ == nullptr) {
+    // At most 3 bytes of UTF-8 a unit, and what a pending one adds; not
+    // zeroed: pages never written stay out.
+    decoded_.reset(
+        new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
+  }
+  return {decoded_.get(), utf16_text_.Put(raw, decoded_.get())};
 }
 
 void TextReader::SkipBlanks() {

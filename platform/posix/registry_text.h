@@ -1,6 +1,6 @@
-// The registry file as text: its encoding found once from its first bytes,
-// and a reader that hands the text on as UTF-8 one character at a time,
-// decoding fixed chunks as it goes: no line is ever held whole.
+// The registry file as text: a reader that hands it on as UTF-8 one
+// character at a time, decoding fixed chunks as it goes (no line is ever
+// held whole). Its first chunk tells the encoding.
 #pragma once
 
 #include <cstddef>
@@ -20,53 +20,45 @@ inline char FoldCase(char c) {
   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 std::string Folded(std::string_view text);
+std::string_view TrimBlanks(std::string_view text);
 // 0-15 for a hex digit, else -1.
 int HexDigit(int c);
 
-// UTF-16 code units as UTF-8: a surrogate pair becomes one character, a
-// lone surrogate U+FFFD.
-class Utf16ToUtf8 {
+// UTF-16LE bytes as UTF-8: two bytes make a code unit, a surrogate pair
+// one character, a lone surrogate U+FFFD. An odd last byte is dropped, so
+// that damaged text still reads.
+class Utf16LeToUtf8 {
  public:
-  static constexpr std::size_t kMaxBytes = 7;  // one call's most
-  // Writes what `unit` completes to `out`; returns the bytes written.
-  std::size_t Put(std::uint32_t unit, char* out);
-  // What a high surrogate still waiting for its pair leaves at the end.
-  std::size_t Finish(char* out);
+  // What one more byte can complete, at most.
+  static constexpr std::size_t kMaxBytes = 7;
+  // Writes what `bytes` complete to `out`, which has room for 3 bytes a
+  // unit and kMaxBytes; returns the bytes written. No bytes: the end, and
+  // what it leaves (a high surrogate without its pair).
+  std::size_t Put(std::string_view bytes, char* out);
 
  private:
+  std::size_t PutUnit(std::uint32_t unit, char* out);
+
   std::uint32_t high_ = 0;  // a high surrogate waiting for its pair
+  int low_byte_ = -1;       // a unit's first byte, its second not read
 };
 
-// Turns the file's bytes, chunk after chunk, into UTF-8.
-class TextDecoder {
- public:
-  virtual ~TextDecoder() = default;
-  // Forgets what the last pass left pending.
-  virtual void Reset() = 0;
-  // The next bytes as UTF-8, valid until the next call; empty `raw` at
-  // the end of the file.
-  virtual std::string_view Decode(std::string_view raw) = 0;
-};
-
-// How a file's text is encoded, as its first bytes say.
-struct TextFormat {
-  std::uint64_t begin = 0;  // past a byte-order mark
-  // UTF-16LE after its mark; else 8-bit text, taken as UTF-8.
-  std::unique_ptr<TextDecoder> decoder;
-};
-TextFormat DetectTextFormat(const RegistrySource& source);
-
-// The text of a source as UTF-8 characters, from `begin` on.
+// The text of a source as UTF-8 characters: UTF-16LE after its byte-order
+// mark, else 8-bit text taken as UTF-8 (its mark passed, if any).
 class TextReader {
  public:
   static constexpr int kEnd = -1;
 
-  TextReader(const RegistrySource& source, const TextFormat& format);
+  explicit TextReader(const RegistrySource& source) : source_(source) {}
 
   // The next character as a byte (0-255), or kEnd at the end of the text.
   int Peek() { return at_ < end_ ? static_cast<unsigned char>(*at_) : Refill(); }
   // Passes the character that Peek gave (not kEnd).
   void Next() { ++at_; }
+  bool AtLineEnd() {
+    const int c = Peek();
+    return c == '\n' || c == kEnd;
+  }
   // Passes blanks and CRs.
   void SkipBlanks();
   // Passes the rest of the line and its line feed.
@@ -74,14 +66,18 @@ class TextReader {
 
  private:
   int Refill();
+  std::size_t PassByteOrderMark(std::string_view raw);
+  std::string_view DecodeUtf16(std::string_view raw);
 
   const RegistrySource& source_;
-  TextDecoder& decoder_;
-  std::uint64_t offset_;
+  std::uint64_t offset_ = 0;
   bool ended_ = false;
+  bool utf16_ = false;
+  Utf16LeToUtf8 utf16_text_;
   // Left uninitialized: a small file touches only the pages it fills.
   std::unique_ptr<char[]> raw_;
   std::size_t chunk_bytes_ = 0;
+  std::unique_ptr<char[]> decoded_;  // UTF-16LE text as UTF-8
   const char* at_ = nullptr;
   const char* end_ = nullptr;
 };
@@ -90,5 +86,25 @@ class TextReader {
 // holds at most `limit` characters; else false, the rest of the line left
 // unread.
 bool ReadLineUpTo(TextReader& text, std::size_t limit, std::string* line);
+
+// A "quoted" text from its opening quote on, each character handed to
+// `put` with \\ and \" unescaped (any other backslash is kept as written,
+// as hand-written paths need); false when the line ends before the
+// closing quote.
+template <typename Put>
+bool ReadQuoted(TextReader& text, Put put) {
+  text.Next();  // the opening quote
+  for (;;) {
+    int c = text.Peek();
+    if (c == '\n' || c == TextReader::kEnd) return false;
+    text.Next();
+    if (c == '"') return true;
+    if (c == '\\' && (text.Peek() == '\\' || text.Peek() == '"')) {
+      c = text.Peek();
+      text.Next();
+    }
+    put(char(c));
+  }
+}
 
 }  // namespace platform

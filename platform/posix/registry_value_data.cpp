@@ -19,11 +19,6 @@ constexpr const char* kNotHexLine =
     "the hex data continues into a line that is not hex data";
 constexpr const char* kTooLarge = "the value is larger than 4 GiB";
 
-bool AtLineEnd(TextReader& text) {
-  const int c = text.Peek();
-  return c == '\n' || c == TextReader::kEnd;
-}
-
 // Passes `word` (lower case) in any letter case; false where it differs.
 bool PassWord(TextReader& text, std::string_view word) {
   for (char expected : word) {
@@ -56,21 +51,13 @@ class ValueBytes {
 
   void Add(char byte) {
     if (!from_utf16_) return Keep(&byte, 1);
-    if (low_byte_ < 0) {
-      low_byte_ = static_cast<unsigned char>(byte);
-      return;
-    }
-    const std::uint32_t unit =
-        std::uint32_t(low_byte_) | std::uint32_t(static_cast<unsigned char>(byte)) << 8;
-    low_byte_ = -1;
-    char utf8[Utf16ToUtf8::kMaxBytes];
-    Keep(utf8, units_.Put(unit, utf8));
+    char utf8[Utf16LeToUtf8::kMaxBytes];
+    Keep(utf8, utf16_text_.Put({&byte, 1}, utf8));
   }
 
-  // An odd last byte is dropped, so that damaged text still reads.
   void Finish() {
-    char utf8[Utf16ToUtf8::kMaxBytes];
-    if (from_utf16_) Keep(utf8, units_.Finish(utf8));
+    char utf8[Utf16LeToUtf8::kMaxBytes];
+    if (from_utf16_) Keep(utf8, utf16_text_.Put({}, utf8));
   }
 
  private:
@@ -84,36 +71,23 @@ class ValueBytes {
   RegistryValue* value_;
   const std::size_t keep_;
   const bool from_utf16_;
-  Utf16ToUtf8 units_;
-  int low_byte_ = -1;
+  Utf16LeToUtf8 utf16_text_;
 };
 
-// "text" with \\ and \" unescaped; any other backslash is kept as written,
-// as hand-written paths need. Blanks may follow it, nothing else.
+// "text", blanks after it and nothing else.
 const char* ReadText(TextReader& text, std::size_t keep, RegistryValue* value) {
   ValueBytes bytes(value, keep, false);
-  text.Next();  // the opening quote
-  for (;;) {
-    int c = text.Peek();
-    if (c == '\n' || c == TextReader::kEnd) return kOpenQuote;
-    text.Next();
-    if (c == '"') break;
-    if (c == '\\' && (text.Peek() == '\\' || text.Peek() == '"')) {
-      c = text.Peek();
-      text.Next();
-    }
-    bytes.Add(char(c));
-  }
+  if (!ReadQuoted(text, [&bytes](char c) { bytes.Add(c); })) return kOpenQuote;
   bytes.Add('\0');
   text.SkipBlanks();
-  return AtLineEnd(text) ? nullptr : kAfterQuote;
+  return text.AtLineEnd() ? nullptr : kAfterQuote;
 }
 
 const char* ReadDword(TextReader& text, RegistryValue* value) {
   DWORD number = 0;
   if (!PassWord(text, "dword:") || !ReadHexNumber(text, &number)) return kBadDword;
   text.SkipBlanks();
-  if (!AtLineEnd(text)) return kBadDword;
+  if (!text.AtLineEnd()) return kBadDword;
   value->type = kRegDword;
   for (int i = 0; i < 4; ++i) value->data.push_back(char(number >> (8 * i)));
   value->size = 4;
@@ -140,7 +114,7 @@ const char* PassContinuation(TextReader& text) {
 const char* ReadHexList(TextReader& text, ValueBytes* bytes) {
   for (;;) {
     text.SkipBlanks();
-    if (AtLineEnd(text)) return nullptr;  // none, or a comma ended them
+    if (text.AtLineEnd()) return nullptr;  // none, or a comma ended them
     if (text.Peek() == '\\') {
       if (const char* fault = PassContinuation(text)) return fault;
       continue;
@@ -153,14 +127,14 @@ const char* ReadHexList(TextReader& text, ValueBytes* bytes) {
     text.Next();
     bytes->Add(char(high << 4 | low));
     text.SkipBlanks();
-    if (AtLineEnd(text)) return nullptr;
+    if (text.AtLineEnd()) return nullptr;
     if (text.Peek() != ',') return kBadItem;
     text.Next();
   }
 }
 
-const char* ReadHex(TextReader& text, bool wide_strings, std::size_t keep,
-                    RegistryValue* value) {
+const char* ReadHex(TextReader& text, HexStrings hex_strings,
+                    std::size_t keep, RegistryValue* value) {
   if (!PassWord(text, "hex")) return kUnknownData;
   value->type = kRegBinary;
   if (text.Peek() == '(') {
@@ -170,11 +144,9 @@ const char* ReadHex(TextReader& text, bool wide_strings, std::size_t keep,
   }
   if (text.Peek() != ':') return kBadType;
   text.Next();
-  // Version 5 files hold these as UTF-16LE; the narrow query hands them
-  // out narrow.
-  const bool utf16 = wide_strings && (value->type == kRegSz ||
-                                      value->type == kRegExpandSz ||
-                                      value->type == kRegMultiSz);
+  const bool utf16 = hex_strings == HexStrings::kUtf16Le &&
+                     (value->type == kRegSz || value->type == kRegExpandSz ||
+                      value->type == kRegMultiSz);
   ValueBytes bytes(value, keep, utf16);
   const char* fault = ReadHexList(text, &bytes);
   bytes.Finish();
@@ -183,7 +155,7 @@ const char* ReadHex(TextReader& text, bool wide_strings, std::size_t keep,
 
 }  // namespace
 
-RegistryValue ReadValueData(TextReader& text, bool wide_strings,
+RegistryValue ReadValueData(TextReader& text, HexStrings hex_strings,
                             std::size_t keep) {
   RegistryValue value;
   const int first = text.Peek();
@@ -192,7 +164,7 @@ RegistryValue ReadValueData(TextReader& text, bool wide_strings,
   } else if (first == 'd' || first == 'D') {
     value.fault = ReadDword(text, &value);
   } else if (first == 'h' || first == 'H') {
-    value.fault = ReadHex(text, wide_strings, keep, &value);
+    value.fault = ReadHex(text, hex_strings, keep, &value);
   } else {
     value.fault = kUnknownData;
   }

@@ -24,12 +24,16 @@ struct RegistryValue {
   bool Whole() const { return data.size() == size; }
 };
 
+// How hex(1), hex(2) and hex(7) data hold their strings: a version 5 file
+// writes them as UTF-16LE, a REGEDIT4 file narrow. Either way they are
+// handed out narrow.
+enum class HexStrings { kNarrow, kUtf16Le };
+
 // Reads the data that starts at the reader's next character, through the
 // continuation lines it takes, and keeps at most `keep` bytes of it. The
 // reader is left at the start of the line after the value: a line that is
-// not hex data is never taken. `wide_strings`: hex strings are UTF-16LE,
-// handed out narrow.
-RegistryValue ReadValueData(TextReader& text, bool wide_strings,
+// not hex data is never taken.
+RegistryValue ReadValueData(TextReader& text, HexStrings hex_strings,
                             std::size_t keep);
 
 }  // namespace platform

@@ -64,4 +64,7 @@ Registry& SystemRegistry() {
   return registry;
 }
 
+// Windows keeps the registry in memory and caches it itself.
+void DeclareRegistryKeys(const char* const* /*full_paths*/) {}
+
 }  // namespace platform

@@ -1,0 +1,25 @@
+// Key paths of the registry file: the five roots, and full paths folded to
+// one spelling so that any letter case and either root name compare equal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+struct RegistryRoot {
+  std::string_view name;  // folded
+  std::string_view short_name;
+  std::uintptr_t handle;  // the predefined HKEY
+};
+extern const RegistryRoot kRegistryRoots[5];
+
+// The folded full path of a key, its root spelled out; false for an
+// unknown root or an empty name between backslashes.
+bool NormalizeKeyPath(std::string_view path, std::string* normalized);
+bool IsRootPath(std::string_view normalized);
+// `lower` names a key below `upper` (both folded full paths).
+bool IsBelow(std::string_view lower, std::string_view upper);
+
+}  // namespace platform
