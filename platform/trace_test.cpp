@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fake_security.h"
 
 namespace {
 
@@ -27,40 +29,15 @@ class TraceOutput {
   platform::TraceLog log_;
 };
 
-// One key holding "optPathName" = "C:\opt"; every other name is missing.
-class OneValueRegistry : public platform::Registry {
- public:
-  platform::LONG RegOpenKeyExA(platform::HKEY, const char* sub_key,
-                               platform::DWORD, platform::DWORD,
-                               platform::HKEY* result) override {
-    if (std::strcmp(sub_key, "Site") != 0) return platform::kErrorFileNotFound;
-    *result = reinterpret_cast<platform::HKEY>(0x10);
-    return 0;
-  }
-  platform::LONG RegQueryValueExA(platform::HKEY, const char* name,
-                                  platform::DWORD*, platform::DWORD*,
-                                  platform::BYTE* data,
-                                  platform::DWORD* size) override {
-    if (std::strcmp(name, "optPathName") != 0)
-      return platform::kErrorFileNotFound;
-    if (*size < 7) {
-      *size = 7;
-      return platform::kErrorMoreData;
-    }
-    std::memcpy(data, "C:\\opt", 7);
-    *size = 7;
-    return 0;
-  }
-  platform::LONG RegCloseKey(platform::HKEY) override { return 0; }
-};
-
 TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
   TraceOutput out;
-  OneValueRegistry inner;
+  platform_test::FakeRegistry inner;
+  inner.Set("Site", "optPathName", "C:\\opt");
   platform::TracingRegistry registry(inner, out.log());
   platform::HKEY key = nullptr;
-  EXPECT_EQ(2, registry.RegOpenKeyExA(nullptr, "Other", 0, 0, &key));
-  ASSERT_EQ(0, registry.RegOpenKeyExA(nullptr, "Site", 0, 0, &key));
+  const platform::HKEY root = platform::LocalMachineKey();
+  EXPECT_EQ(2, registry.RegOpenKeyExA(root, "Other", 0, 0, &key));
+  ASSERT_EQ(0, registry.RegOpenKeyExA(root, "Site", 0, 0, &key));
   platform::BYTE data[16] = {};
   platform::DWORD size = sizeof(data);
   EXPECT_EQ(0, registry.RegQueryValueExA(key, "optPathName", nullptr, nullptr,
@@ -84,57 +61,22 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
       out.Text());
 }
 
-// Fails every lookup with 1332, and (as some Windows calls do) clears the
-// thread's error code once it has been read.
-class ForgetfulSecurity : public platform::Security {
- public:
-  platform::BOOL AllocateAndInitializeSid(const platform::SidIdentifierAuthority*,
-                                          platform::BYTE, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD,
-                                          platform::PSID*) override {
-    return 1;
-  }
-  platform::BOOL LookupAccountSidA(const char*, platform::PSID, char*,
-                                   platform::DWORD*, char*, platform::DWORD*,
-                                   int*) override {
-    error_ = platform::kErrorNoneMapped;
-    return 0;
-  }
-  void* FreeSid(platform::PSID) override { return nullptr; }
-  platform::HANDLE GetCurrentProcess() override { return nullptr; }
-  platform::BOOL OpenProcessToken(platform::HANDLE, platform::DWORD,
-                                  platform::HANDLE*) override {
-    return 1;
-  }
-  platform::BOOL GetTokenInformation(platform::HANDLE, int, void*,
-                                     platform::DWORD,
-                                     platform::DWORD*) override {
-    return 0;
-  }
-  platform::BOOL CloseHandle(platform::HANDLE) override { return 1; }
-  platform::DWORD GetLastError() override {
-    platform::DWORD error = error_;
-    error_ = 0;
-    return error;
-  }
-
- private:
-  platform::DWORD error_ = 0;
-};
-
 TEST(TraceTest, FailureCodeSurvivesTheTracesOwnWork) {
   TraceOutput out;
-  ForgetfulSecurity inner;
+  platform_test::FakeSecurity inner;
+  const platform::SidIdentifierAuthority nt = {{0, 0, 0, 0, 0, 5}};
+  platform::PSID sid = nullptr;
+  inner.AllocateAndInitializeSid(&nt, 1, 0, 0, 0, 0, 0, 0, 0, 0, &sid);
+  inner.fail = platform_test::FakeSecurity::Call::kLookupAdministrators;
+  inner.fail_code = platform::kErrorNoneMapped;
   platform::TracingSecurity security(inner, out.log());
   char name[8];
   char domain[8];
   platform::DWORD name_size = 8;
   platform::DWORD domain_size = 8;
-  EXPECT_EQ(0, security.LookupAccountSidA(nullptr, nullptr, name, &name_size,
+  EXPECT_EQ(0, security.LookupAccountSidA(nullptr, sid, name, &name_size,
                                           domain, &domain_size, nullptr));
+  inner.last_error = 0;  // as the trace's own writing may leave it
   EXPECT_EQ(1332u, security.GetLastError());
   EXPECT_EQ("prog: Administrators group without a name (error 1332)\n",
             out.Text());

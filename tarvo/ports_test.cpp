@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tarvo/test_fakes.h"
+#include "platform/testing/fake_sockets.h"
 
 namespace {
 
-using Calls = std::vector<std::string>;
+using Calls = platform_test::Log;
 
 TEST(PortsTest, ConvertsNetworkOrderAndCleansUpAfterTheRead) {
-  tarvo_test::FakeSockets sockets;
+  platform_test::FakeSockets sockets;
   sockets.Define("nfport", "tcp", 20001);
   EXPECT_EQ(20001, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
   EXPECT_EQ(0x0202, sockets.requested_version);
@@ -17,7 +17,7 @@ TEST(PortsTest, ConvertsNetworkOrderAndCleansUpAfterTheRead) {
 }
 
 TEST(PortsTest, HighPortsAreNotSigned) {
-  tarvo_test::FakeSockets sockets;
+  platform_test::FakeSockets sockets;
   sockets.Define("tovrexm", "tcp", 65535);
   EXPECT_EQ(65535, tarvo::LookupPort(sockets, "tovrexm", 0, "tcp"));
   sockets.Define("tovrexm", "tcp", 0);
@@ -25,7 +25,7 @@ TEST(PortsTest, HighPortsAreNotSigned) {
 }
 
 TEST(PortsTest, UnknownServiceOrOtherProtocolGivesDefault) {
-  tarvo_test::FakeSockets sockets;
+  platform_test::FakeSockets sockets;
   sockets.Define("nfport", "udp", 1000);
   EXPECT_EQ(23456, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
   EXPECT_EQ(0, tarvo::LookupPort(sockets, "tovrexm", 0, "tcp"));
@@ -35,7 +35,7 @@ TEST(PortsTest, UnknownServiceOrOtherProtocolGivesDefault) {
 }
 
 TEST(PortsTest, FailedStartGivesDefaultWithoutCleanUp) {
-  tarvo_test::FakeSockets sockets;
+  platform_test::FakeSockets sockets;
   sockets.Define("nfport", "tcp", 1);
   sockets.startup_result = 10091;  // WSASYSNOTREADY
   EXPECT_EQ(23456, tarvo::LookupPort(sockets, "nfport", 23456, "tcp"));
