@@ -1,10 +1,7 @@
+#include "platform/sockets.h"
+
 #include <gtest/gtest.h>
 #include <netdb.h>
-#include <stdlib.h>
-
-#include "platform/environment.h"
-#include "platform/path_style.h"
-#include "platform/sockets.h"
 
 namespace platform {
 namespace {
@@ -31,23 +28,6 @@ TEST(SystemSocketsTest, ServicePortInNetworkOrder) {
 
 TEST(SystemSocketsTest, UnknownServiceIsNull) {
   EXPECT_EQ(nullptr, SystemSockets().GetServByName("no-such-service-x", "tcp"));
-}
-
-TEST(SystemEnvironmentTest, SetReplaceAndRemove) {
-  Environment& environment = SystemEnvironment();
-  const char* name = "PLATFORM_TEST_VARIABLE";
-  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, "first"));
-  EXPECT_STREQ("first", getenv(name));
-  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, "a;b c"));
-  EXPECT_STREQ("a;b c", getenv(name));
-  ASSERT_NE(0, environment.SetEnvironmentVariableA(name, nullptr));
-  EXPECT_EQ(nullptr, getenv(name));
-  EXPECT_EQ(0, environment.SetEnvironmentVariableA("BAD=NAME", "x"));
-}
-
-TEST(SystemPathStyleTest, PosixPaths) {
-  EXPECT_EQ('/', SystemPathStyle().separator);
-  EXPECT_STREQ("", SystemPathStyle().program_suffix);
 }
 
 }  // namespace
