@@ -7,30 +7,12 @@
 #include <string>
 
 #include "platform/testing/fake_registry.h"
-#include "platform/testing/fake_security.h"
+#include "platform/testing/trace_output.h"
 
 namespace {
 
-// What a trace wrote, read back from a temporary file.
-class TraceOutput {
- public:
-  TraceOutput() : file_(std::tmpfile()), log_("prog", file_) {}
-  ~TraceOutput() { std::fclose(file_); }
-  platform::TraceLog& log() { return log_; }
-  std::string Text() {
-    std::string text;
-    std::rewind(file_);
-    for (int c; (c = std::fgetc(file_)) != EOF;) text.push_back(char(c));
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-  platform::TraceLog log_;
-};
-
 TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
-  TraceOutput out;
+  platform_test::TraceOutput out;
   platform_test::FakeRegistry inner;
   inner.Set("Site", "optPathName", "C:\\opt");
   platform::TracingRegistry registry(inner, out.log());
@@ -61,31 +43,10 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
       out.Text());
 }
 
-TEST(TraceTest, FailureCodeSurvivesTheTracesOwnWork) {
-  TraceOutput out;
-  platform_test::FakeSecurity inner;
-  const platform::SidIdentifierAuthority nt = {{0, 0, 0, 0, 0, 5}};
-  platform::PSID sid = nullptr;
-  inner.AllocateAndInitializeSid(&nt, 1, 0, 0, 0, 0, 0, 0, 0, 0, &sid);
-  inner.fail = platform_test::FakeSecurity::Call::kLookupAdministrators;
-  inner.fail_code = platform::kErrorNoneMapped;
-  platform::TracingSecurity security(inner, out.log());
-  char name[8];
-  char domain[8];
-  platform::DWORD name_size = 8;
-  platform::DWORD domain_size = 8;
-  EXPECT_EQ(0, security.LookupAccountSidA(nullptr, sid, name, &name_size,
-                                          domain, &domain_size, nullptr));
-  inner.last_error = 0;  // as the trace's own writing may leave it
-  EXPECT_EQ(1332u, security.GetLastError());
-  EXPECT_EQ("prog: Administrators group without a name (error 1332)\n",
-            out.Text());
-}
-
 // A safeguard left out is named, with its error, while a trace listens,
 // and to nobody once the trace has ended.
 TEST(TraceTest, SafeguardNotSetUpIsToldWhileTheTraceListens) {
-  TraceOutput out;
+  platform_test::TraceOutput out;
   {
     platform::TracingSafeguards safeguards(out.log());
     platform::SafeguardNotSetUp("the job object", 5);
