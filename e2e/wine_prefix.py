@@ -9,6 +9,7 @@ import json
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -114,6 +115,15 @@ class WinePrefix:
         link = self.path / "dosdevices" / (letter.lower() + ":")
         self.unmap_drive(letter)
         link.symlink_to(Path(target).resolve())
+
+    def fresh_drive(self, test, letter, prefix):
+        """A new host directory as drive letter: for the test's time, then
+        unmapped and removed."""
+        root = Path(tempfile.mkdtemp(prefix=prefix))
+        test.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        self.map_drive(letter, root)
+        test.addCleanup(self.unmap_drive, letter)
+        return root
 
     def unmap_drive(self, letter):
         link = self.path / "dosdevices" / (letter.lower() + ":")

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -90,28 +89,21 @@ struct Token {
 };
 
 // Open tokens, so that a stale or foreign handle is refused, not followed.
+// The launchers are single-threaded: no lock.
 class TokenTable {
  public:
-  void Add(Token* token) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tokens_.insert(token);
-  }
-  Token* Find(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void Add(Token* token) { tokens_.insert(token); }
+  Token* Find(HANDLE handle) const {
     auto it = tokens_.find(static_cast<Token*>(handle));
     return it == tokens_.end() ? nullptr : *it;
   }
   Token* Remove(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = tokens_.find(static_cast<Token*>(handle));
-    if (it == tokens_.end()) return nullptr;
-    Token* token = *it;
-    tokens_.erase(it);
+    Token* token = Find(handle);
+    tokens_.erase(token);
     return token;
   }
 
  private:
-  std::mutex mutex_;
   std::set<Token*> tokens_;
 };
 

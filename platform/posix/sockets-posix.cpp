@@ -11,10 +11,7 @@ namespace {
 class LibcSockets : public Sockets {
  public:
   int WSAStartup(WORD /*version*/, WsaData* data) override {
-    if (data != nullptr) {
-      data->version = 0x0202;
-      data->high_version = 0x0202;
-    }
+    if (data != nullptr) data->version = 0x0202;
     return 0;
   }
 
