@@ -24,11 +24,10 @@
 #include "gorvanel/entry.h"
 #include "platform/cmdline.h"
 #include "platform/path_style.h"
-#include "platform/testing/fake_console.h"
-#include "platform/testing/fake_heap.h"
 #include "platform/testing/fake_processes.h"
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fake_security.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 

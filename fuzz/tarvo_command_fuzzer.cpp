@@ -25,11 +25,8 @@
 #include "fuzz/ini_model.h"
 #include "platform/cmdline.h"
 #include "platform/path_style.h"
-#include "platform/testing/fake_environment.h"
-#include "platform/testing/fake_interpreter.h"
 #include "platform/testing/fake_registry.h"
-#include "platform/testing/fake_sockets.h"
-#include "platform/testing/fake_text_files.h"
+#include "platform/testing/fakes.h"
 #include "tarvo/launcher.h"
 
 namespace {

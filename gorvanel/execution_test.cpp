@@ -10,9 +10,9 @@
 #include "gorvanel/path_cache.h"
 #include "gorvanel/test_keys.h"
 #include "platform/cmdline.h"
-#include "platform/testing/fake_console.h"
 #include "platform/testing/fake_processes.h"
 #include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {

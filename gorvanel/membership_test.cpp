@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing/fake_heap.h"
 #include "platform/testing/fake_security.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {
@@ -14,6 +14,7 @@ namespace {
 using platform_test::FakeHeap;
 using platform_test::FakeSecurity;
 using platform_test::Log;
+using Call = platform_test::FakeSecurity::Call;
 
 // A check run on a token of `groups`, with what it left behind.
 struct Outcome {
@@ -145,10 +146,8 @@ TEST(MembershipTest, FailedAllocationGivesEightAndReleasesWhatWasHeld) {
 }
 
 TEST(MembershipTest, FailedOperationGivesItsCodeButNeverZero) {
-  for (FakeSecurity::Call step :
-       {FakeSecurity::Call::kAllocateSid,
-        FakeSecurity::Call::kLookupAdministrators,
-        FakeSecurity::Call::kOpenToken, FakeSecurity::Call::kReadGroups}) {
+  for (Call step : {Call::kAllocateSid, Call::kLookupAdministrators,
+                    Call::kOpenToken, Call::kReadGroups}) {
     for (platform::DWORD code : {platform::kErrorNoneMapped, 0u}) {
       SCOPED_TRACE(std::to_string(static_cast<int>(step)) + " " +
                    std::to_string(code));
@@ -179,7 +178,7 @@ TEST(AuthorityGateTest, AdmitsOnlyWhenTheCheckGivesZero) {
   empty.fail_request = 1;
   EXPECT_EQ(AuthorityGate(member, empty), 1);
   FakeSecurity broken;
-  broken.fail = FakeSecurity::Call::kOpenToken;
+  broken.fail = Call::kOpenToken;
   EXPECT_EQ(AuthorityGate(broken, heap), 1);
 }
 

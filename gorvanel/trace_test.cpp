@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/fake_security.h"
-#include "platform/testing/trace_output.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/testing/fake_registry.h"
-#include "platform/testing/trace_output.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 

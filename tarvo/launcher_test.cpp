@@ -6,11 +6,8 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "platform/testing/fake_environment.h"
-#include "platform/testing/fake_interpreter.h"
 #include "platform/testing/fake_registry.h"
-#include "platform/testing/fake_sockets.h"
-#include "platform/testing/fake_text_files.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 

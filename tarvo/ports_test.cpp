@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/fake_sockets.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 
