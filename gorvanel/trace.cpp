@@ -4,12 +4,11 @@ namespace gorvanel {
 
 platform::BOOL TracingProcesses::CreateProcessA(
     const char* application_name, char* command_line, void* process_attributes,
-    void* thread_attributes, platform::BOOL inherit_handles,
-    platform::DWORD creation_flags, void* environment,
-    const char* current_directory, platform::StartupInfoA* startup_info,
-    platform::ProcessInformation* info) {
+    void* thread_attributes, BOOL inherit_handles, DWORD creation_flags,
+    void* environment, const char* current_directory,
+    platform::StartupInfoA* startup_info, platform::ProcessInformation* info) {
   log_.Line("command line: %s", command_line);
-  platform::BOOL created =
+  BOOL created =
       inner_.CreateProcessA(application_name, command_line, process_attributes,
                             thread_attributes, inherit_handles, creation_flags,
                             environment, current_directory, startup_info, info);
@@ -17,9 +16,9 @@ platform::BOOL TracingProcesses::CreateProcessA(
   return created;
 }
 
-platform::BOOL TracingProcesses::GetExitCodeProcess(
-    platform::HANDLE process, platform::DWORD* exit_code) {
-  platform::BOOL read = inner_.GetExitCodeProcess(process, exit_code);
+platform::BOOL TracingProcesses::GetExitCodeProcess(HANDLE process,
+                                                    DWORD* exit_code) {
+  BOOL read = inner_.GetExitCodeProcess(process, exit_code);
   if (read) {
     log_.Line("the Java VM ended with exit code %lu",
               static_cast<unsigned long>(*exit_code));
@@ -30,11 +29,10 @@ platform::BOOL TracingProcesses::GetExitCodeProcess(
 }
 
 platform::BOOL TracingSecurity::LookupAccountSidA(
-    const char* system_name, platform::PSID sid, char* name,
-    platform::DWORD* name_size, char* domain, platform::DWORD* domain_size,
-    int* use) {
-  platform::BOOL found = Kept(inner_.LookupAccountSidA(
-      system_name, sid, name, name_size, domain, domain_size, use));
+    const char* system_name, PSID sid, char* name, DWORD* name_size,
+    char* domain, DWORD* domain_size, int* use) {
+  BOOL found = Kept(inner_.LookupAccountSidA(system_name, sid, name, name_size,
+                                             domain, domain_size, use));
   // The first name asked for, before the token is opened, is the
   // Administrators group's; the others are the token's groups.
   const char* whose = token_opened_ ? "token group" : "Administrators group";
@@ -47,10 +45,9 @@ platform::BOOL TracingSecurity::LookupAccountSidA(
   return found;
 }
 
-platform::BOOL TracingSecurity::OpenProcessToken(platform::HANDLE process,
-                                                 platform::DWORD access,
-                                                 platform::HANDLE* token) {
-  platform::BOOL opened = Kept(inner_.OpenProcessToken(process, access, token));
+platform::BOOL TracingSecurity::OpenProcessToken(HANDLE process, DWORD access,
+                                                 HANDLE* token) {
+  BOOL opened = Kept(inner_.OpenProcessToken(process, access, token));
   token_opened_ = opened != 0;
   if (!opened) {
     log_.Line("the process token cannot be opened (error %lu)",
@@ -59,10 +56,12 @@ platform::BOOL TracingSecurity::OpenProcessToken(platform::HANDLE process,
   return opened;
 }
 
-platform::BOOL TracingSecurity::GetTokenInformation(
-    platform::HANDLE token, int information_class, void* information,
-    platform::DWORD length, platform::DWORD* return_length) {
-  platform::BOOL read = Kept(inner_.GetTokenInformation(
+platform::BOOL TracingSecurity::GetTokenInformation(HANDLE token,
+                                                    int information_class,
+                                                    void* information,
+                                                    DWORD length,
+                                                    DWORD* return_length) {
+  BOOL read = Kept(inner_.GetTokenInformation(
       token, information_class, information, length, return_length));
   if (read) {
     log_.Line(

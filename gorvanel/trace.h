@@ -8,81 +8,59 @@
 
 namespace gorvanel {
 
-class TracingProcesses : public platform::Processes {
+class TracingProcesses : public platform::Tracing<platform::Processes> {
  public:
-  TracingProcesses(platform::Processes& inner, platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
-  platform::BOOL CreateProcessA(const char* application_name,
-                                char* command_line, void* process_attributes,
-                                void* thread_attributes,
-                                platform::BOOL inherit_handles,
-                                platform::DWORD creation_flags,
-                                void* environment,
-                                const char* current_directory,
-                                platform::StartupInfoA* startup_info,
-                                platform::ProcessInformation* info) override;
-  platform::DWORD WaitForSingleObject(platform::HANDLE handle,
-                                      platform::DWORD milliseconds) override {
+  using Tracing::Tracing;
+  BOOL CreateProcessA(const char* application_name, char* command_line,
+                      void* process_attributes, void* thread_attributes,
+                      BOOL inherit_handles, DWORD creation_flags,
+                      void* environment, const char* current_directory,
+                      platform::StartupInfoA* startup_info,
+                      platform::ProcessInformation* info) override;
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
     return inner_.WaitForSingleObject(handle, milliseconds);
   }
-  platform::BOOL GetExitCodeProcess(platform::HANDLE process,
-                                    platform::DWORD* exit_code) override;
-  platform::BOOL TerminateProcess(platform::HANDLE process,
-                                  platform::UINT exit_code) override {
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override;
+  BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
     return inner_.TerminateProcess(process, exit_code);
   }
-  platform::BOOL CloseHandle(platform::HANDLE handle) override {
+  BOOL CloseHandle(HANDLE handle) override {
     return inner_.CloseHandle(handle);
   }
-
- private:
-  platform::Processes& inner_;
-  platform::TraceLog& log_;
 };
 
-class TracingSecurity : public platform::Security {
+class TracingSecurity : public platform::Tracing<platform::Security> {
  public:
-  TracingSecurity(platform::Security& inner, platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
-  platform::BOOL AllocateAndInitializeSid(
+  using Tracing::Tracing;
+  BOOL AllocateAndInitializeSid(
       const platform::SidIdentifierAuthority* authority,
-      platform::BYTE sub_authority_count, platform::DWORD s0,
-      platform::DWORD s1, platform::DWORD s2, platform::DWORD s3,
-      platform::DWORD s4, platform::DWORD s5, platform::DWORD s6,
-      platform::DWORD s7, platform::PSID* sid) override {
+      BYTE sub_authority_count, DWORD s0, DWORD s1, DWORD s2, DWORD s3,
+      DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID* sid) override {
     return Kept(inner_.AllocateAndInitializeSid(
         authority, sub_authority_count, s0, s1, s2, s3, s4, s5, s6, s7, sid));
   }
-  platform::BOOL LookupAccountSidA(const char* system_name, platform::PSID sid,
-                                   char* name, platform::DWORD* name_size,
-                                   char* domain, platform::DWORD* domain_size,
-                                   int* use) override;
-  void* FreeSid(platform::PSID sid) override { return inner_.FreeSid(sid); }
-  platform::HANDLE GetCurrentProcess() override {
-    return inner_.GetCurrentProcess();
-  }
-  platform::BOOL OpenProcessToken(platform::HANDLE process,
-                                  platform::DWORD access,
-                                  platform::HANDLE* token) override;
-  platform::BOOL GetTokenInformation(platform::HANDLE token,
-                                     int information_class, void* information,
-                                     platform::DWORD length,
-                                     platform::DWORD* return_length) override;
-  platform::BOOL CloseHandle(platform::HANDLE handle) override {
+  BOOL LookupAccountSidA(const char* system_name, PSID sid, char* name,
+                         DWORD* name_size, char* domain, DWORD* domain_size,
+                         int* use) override;
+  void* FreeSid(PSID sid) override { return inner_.FreeSid(sid); }
+  HANDLE GetCurrentProcess() override { return inner_.GetCurrentProcess(); }
+  BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) override;
+  BOOL GetTokenInformation(HANDLE token, int information_class,
+                           void* information, DWORD length,
+                           DWORD* return_length) override;
+  BOOL CloseHandle(HANDLE handle) override {
     return inner_.CloseHandle(handle);
   }
   // The code of the last failure, which writing the trace must not change.
-  platform::DWORD GetLastError() override { return last_error_; }
+  DWORD GetLastError() override { return last_error_; }
 
  private:
-  platform::BOOL Kept(platform::BOOL result) {
+  BOOL Kept(BOOL result) {
     if (!result) last_error_ = inner_.GetLastError();
     return result;
   }
 
-  platform::Security& inner_;
-  platform::TraceLog& log_;
-  platform::DWORD last_error_ = 0;
+  DWORD last_error_ = 0;
   bool token_opened_ = false;
 };
 

@@ -44,9 +44,28 @@ class TracingSafeguards : public SafeguardListener {
   TraceLog& log_;
 };
 
-class TracingRegistry : public Registry {
+// What every decorator holds: the object each call is passed on to and the
+// log that explains it; and Windows' type names for the calls' signatures.
+template <typename Interface>
+class Tracing : public Interface {
  public:
-  TracingRegistry(Registry& inner, TraceLog& log) : inner_(inner), log_(log) {}
+  using BOOL = platform::BOOL;
+  using BYTE = platform::BYTE;
+  using DWORD = platform::DWORD;
+  using HANDLE = platform::HANDLE;
+  using PSID = platform::PSID;
+  using UINT = platform::UINT;
+  using WORD = platform::WORD;
+  Tracing(Interface& inner, TraceLog& log) : inner_(inner), log_(log) {}
+
+ protected:
+  Interface& inner_;
+  TraceLog& log_;
+};
+
+class TracingRegistry : public Tracing<Registry> {
+ public:
+  using Tracing::Tracing;
   LONG RegOpenKeyExA(HKEY root, const char* sub_key, DWORD options,
                      DWORD access, HKEY* result) override;
   LONG RegQueryValueExA(HKEY key, const char* value_name, DWORD* reserved,
@@ -60,8 +79,6 @@ class TracingRegistry : public Registry {
   // ": <reason>" when the registry gives one for the last failure, else "".
   std::string Reason() const;
 
-  Registry& inner_;
-  TraceLog& log_;
   std::map<HKEY, std::string> key_names_;
 };
 

@@ -10,8 +10,7 @@ platform::BOOL TracingEnvironment::SetEnvironmentVariableA(const char* name,
   return inner_.SetEnvironmentVariableA(name, value);
 }
 
-int TracingSockets::WSAStartup(platform::WORD version,
-                               platform::WsaData* data) {
+int TracingSockets::WSAStartup(WORD version, platform::WsaData* data) {
   int status = inner_.WSAStartup(version, data);
   if (status != 0) log_.Line("sockets layer cannot start (error %d)", status);
   return status;

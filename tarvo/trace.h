@@ -10,60 +10,37 @@
 
 namespace tarvo {
 
-class TracingEnvironment : public platform::Environment {
+class TracingEnvironment : public platform::Tracing<platform::Environment> {
  public:
-  TracingEnvironment(platform::Environment& inner, platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
-  platform::BOOL SetEnvironmentVariableA(const char* name,
-                                         const char* value) override;
-
- private:
-  platform::Environment& inner_;
-  platform::TraceLog& log_;
+  using Tracing::Tracing;
+  BOOL SetEnvironmentVariableA(const char* name, const char* value) override;
 };
 
-class TracingSockets : public platform::Sockets {
+class TracingSockets : public platform::Tracing<platform::Sockets> {
  public:
-  TracingSockets(platform::Sockets& inner, platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
-  int WSAStartup(platform::WORD version, platform::WsaData* data) override;
+  using Tracing::Tracing;
+  int WSAStartup(WORD version, platform::WsaData* data) override;
   const platform::ServiceEntry* GetServByName(const char* name,
                                               const char* protocol) override;
-  platform::WORD Ntohs(platform::WORD net_value) override {
-    return inner_.Ntohs(net_value);
-  }
+  WORD Ntohs(WORD net_value) override { return inner_.Ntohs(net_value); }
   int WSACleanup() override { return inner_.WSACleanup(); }
-
- private:
-  platform::Sockets& inner_;
-  platform::TraceLog& log_;
 };
 
-class TracingTextFiles : public platform::TextFiles {
+class TracingTextFiles : public platform::Tracing<platform::TextFiles> {
  public:
-  TracingTextFiles(platform::TextFiles& inner, platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
+  using Tracing::Tracing;
   platform::TextStream* Fopen(const char* path) override;
   char* Fgets(char* buffer, int size, platform::TextStream* stream) override;
   int Fclose(platform::TextStream* stream) override {
     return inner_.Fclose(stream);
   }
-
- private:
-  platform::TextFiles& inner_;
-  platform::TraceLog& log_;
 };
 
-class TracingInterpreter : public platform::CommandInterpreter {
+class TracingInterpreter
+    : public platform::Tracing<platform::CommandInterpreter> {
  public:
-  TracingInterpreter(platform::CommandInterpreter& inner,
-                     platform::TraceLog& log)
-      : inner_(inner), log_(log) {}
+  using Tracing::Tracing;
   int System(const char* command_line) override;
-
- private:
-  platform::CommandInterpreter& inner_;
-  platform::TraceLog& log_;
 };
 
 }  // namespace tarvo
