@@ -6,13 +6,6 @@
 namespace platform {
 namespace {
 
-TEST(SystemSocketsTest, StartupAndCleanup) {
-  WsaData data = {0};
-  EXPECT_EQ(0, SystemSockets().WSAStartup(0x0202, &data));
-  EXPECT_EQ(0x0202, data.version);
-  EXPECT_EQ(0, SystemSockets().WSACleanup());
-}
-
 TEST(SystemSocketsTest, ServicePortInNetworkOrder) {
   Sockets& sockets = SystemSockets();
   if (getservbyname("ssh", "tcp") == nullptr) {
