@@ -21,13 +21,7 @@ PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 
-def setUpModule():
-    PREFIX.ensure()
-    PREFIX.start_server()
-
-
-def tearDownModule():
-    PREFIX.stop_server()
+setUpModule, tearDownModule = PREFIX.fixtures()
 
 
 class TarvoWineCase(harness.LauncherChecks, unittest.TestCase):

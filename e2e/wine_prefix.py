@@ -92,6 +92,13 @@ class WinePrefix:
         harness.run(["wineserver", "--kill"], env=self.env(), timeout=60)
         harness.run(["wineserver", "--wait"], env=self.env(), timeout=60)
 
+    def fixtures(self):
+        """setUpModule and tearDownModule of a suite run in this prefix."""
+        def set_up():
+            self.ensure()
+            self.start_server()
+        return set_up, self.stop_server
+
     def wine(self, argv, env=None, cwd=None, timeout=harness.RUN_TIMEOUT):
         """Runs a Windows program: argv[0] its path (host or Windows)."""
         full_env = self.env(**(env or {}))
