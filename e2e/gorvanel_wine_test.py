@@ -38,13 +38,7 @@ def execution_error(code):
             + code.encode() + b")\r\n")
 
 
-def setUpModule():
-    PREFIX.ensure()
-    PREFIX.start_server()
-
-
-def tearDownModule():
-    PREFIX.stop_server()
+setUpModule, tearDownModule = PREFIX.fixtures()
 
 
 class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
