@@ -35,6 +35,12 @@ static_assert(platform::kRegSz == REG_SZ &&
                   platform::kRegQword == REG_QWORD,
               "registry value types");
 
+// Our record is as large and as aligned as Windows' own.
+#define SAME_RECORD(ours, theirs)                       \
+  static_assert(sizeof(ours) == sizeof(theirs) &&       \
+                    alignof(ours) == alignof(theirs),   \
+                #theirs)
+
 // A field of our record sits where Windows looks for it, and is as wide.
 #define SAME_FIELD(ours, theirs, field)                              \
   static_assert(offsetof(ours, field) == offsetof(theirs, field) &&  \

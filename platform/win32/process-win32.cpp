@@ -9,11 +9,10 @@ namespace {
 static_assert(kNormalPriorityClass == NORMAL_PRIORITY_CLASS,
               "NORMAL_PRIORITY_CLASS");
 
-static_assert(sizeof(StartupInfoA) == sizeof(STARTUPINFOA), "STARTUPINFOA");
+SAME_RECORD(StartupInfoA, STARTUPINFOA);
 // The size the 32-bit product hands CreateProcessA in STARTUPINFOA::cb.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
               "STARTUPINFOA in a 32-bit program");
-static_assert(alignof(StartupInfoA) == alignof(STARTUPINFOA), "STARTUPINFOA");
 SAME_FIELD(StartupInfoA, STARTUPINFOA, cb);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, lpReserved);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, lpDesktop);
@@ -33,10 +32,7 @@ SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdInput);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdOutput);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdError);
 
-static_assert(sizeof(ProcessInformation) == sizeof(PROCESS_INFORMATION),
-              "PROCESS_INFORMATION");
-static_assert(alignof(ProcessInformation) == alignof(PROCESS_INFORMATION),
-              "PROCESS_INFORMATION");
+SAME_RECORD(ProcessInformation, PROCESS_INFORMATION);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hProcess);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hThread);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, dwProcessId);

@@ -11,22 +11,14 @@ static_assert(kTokenGroupsClass == ::TokenGroups, "TokenGroups class");
 
 // The authority is handed to Windows as its own, and the token's group list
 // is read through our records, so both must be laid out as Windows has them.
-static_assert(sizeof(SidIdentifierAuthority) ==
-                  sizeof(SID_IDENTIFIER_AUTHORITY),
-              "SID_IDENTIFIER_AUTHORITY");
+SAME_RECORD(SidIdentifierAuthority, SID_IDENTIFIER_AUTHORITY);
 SAME_FIELD(SidIdentifierAuthority, SID_IDENTIFIER_AUTHORITY, Value);
 
-static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES),
-              "SID_AND_ATTRIBUTES");
-static_assert(alignof(SidAndAttributes) == alignof(SID_AND_ATTRIBUTES),
-              "SID_AND_ATTRIBUTES");
+SAME_RECORD(SidAndAttributes, SID_AND_ATTRIBUTES);
 SAME_FIELD(SidAndAttributes, SID_AND_ATTRIBUTES, Sid);
 SAME_FIELD(SidAndAttributes, SID_AND_ATTRIBUTES, Attributes);
 
-static_assert(sizeof(platform::TokenGroups) == sizeof(TOKEN_GROUPS),
-              "TOKEN_GROUPS");
-static_assert(alignof(platform::TokenGroups) == alignof(TOKEN_GROUPS),
-              "TOKEN_GROUPS");
+SAME_RECORD(platform::TokenGroups, TOKEN_GROUPS);
 SAME_FIELD(platform::TokenGroups, TOKEN_GROUPS, GroupCount);
 SAME_FIELD(platform::TokenGroups, TOKEN_GROUPS, Groups);
 
