@@ -16,10 +16,8 @@ TEST(GorvanelTraceTest, FailureCodeSurvivesTheTracesOwnWork) {
   inner.fail = platform_test::FakeSecurity::Call::kLookupAdministrators;
   inner.fail_code = platform::kErrorNoneMapped;
   gorvanel::TracingSecurity security(inner, out.log());
-  char name[8];
-  char domain[8];
-  platform::DWORD name_size = 8;
-  platform::DWORD domain_size = 8;
+  char name[8], domain[8];
+  platform::DWORD name_size = 8, domain_size = 8;
   EXPECT_EQ(0, security.LookupAccountSidA(nullptr, sid, name, &name_size,
                                           domain, &domain_size, nullptr));
   inner.last_error = 0;  // as the trace's own writing may leave it

@@ -18,7 +18,9 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
   platform::TracingRegistry registry(inner, out.log());
   platform::HKEY key = nullptr;
   const platform::HKEY root = platform::LocalMachineKey();
-  EXPECT_EQ(2, registry.RegOpenKeyExA(root, "Other", 0, 0, &key));
+  inner.fail = platform_test::FakeRegistry::Call::kOpen;  // access denied
+  EXPECT_EQ(5, registry.RegOpenKeyExA(root, "Site", 0, 0, &key));
+  inner.fail = platform_test::FakeRegistry::Call::kNone;
   ASSERT_EQ(0, registry.RegOpenKeyExA(root, "Site", 0, 0, &key));
   platform::BYTE data[16] = {};
   platform::DWORD size = sizeof(data);
@@ -32,8 +34,8 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
   EXPECT_EQ(2, registry.RegQueryValueExA(key, "jrePathName", nullptr, nullptr,
                                          data, &size));
   EXPECT_EQ(
-      "prog: registry key HKEY_LOCAL_MACHINE\\Other cannot be opened (error "
-      "2)\n"
+      "prog: registry key HKEY_LOCAL_MACHINE\\Site cannot be opened (error "
+      "5)\n"
       "prog: registry value optPathName of HKEY_LOCAL_MACHINE\\Site: "
       "\"C:\\opt\"\n"
       "prog: registry value optPathName of HKEY_LOCAL_MACHINE\\Site: too "

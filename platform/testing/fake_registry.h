@@ -56,12 +56,12 @@ class FakeRegistry : public platform::Registry {
     keys[key][name] = text + '\0';
   }
 
-  LONG RegOpenKeyExA(platform::HKEY root, const char* sub_key,
-                               DWORD options, DWORD access,
-                               platform::HKEY* result) override {
+  LONG RegOpenKeyExA(platform::HKEY root, const char* sub_key, DWORD options,
+                     DWORD access, platform::HKEY* result) override {
     opens.push_back({root, sub_key, options, access});
     if (fail == Call::kOpen) return fail_code;
-    if (root != platform::LocalMachineKey()) return platform::kErrorInvalidHandle;
+    if (root != platform::LocalMachineKey())
+      return platform::kErrorInvalidHandle;
     auto key = keys.find(sub_key);
     if (key == keys.end()) return platform::kErrorFileNotFound;
     ++open_keys;
@@ -71,9 +71,9 @@ class FakeRegistry : public platform::Registry {
 
   // A value too large for the destination gives ERROR_MORE_DATA and leaves
   // the start of it there, as Windows may.
-  LONG RegQueryValueExA(platform::HKEY key, const char* name,
-                                  DWORD* reserved, DWORD* type,
-                                  platform::BYTE* data, DWORD* size) override {
+  LONG RegQueryValueExA(platform::HKEY key, const char* name, DWORD* reserved,
+                        DWORD* type, platform::BYTE* data,
+                        DWORD* size) override {
     queries.push_back({name, reserved != nullptr,
                        type != nullptr ? *type : kNoType, data != nullptr,
                        *size});

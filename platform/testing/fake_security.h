@@ -48,11 +48,10 @@ class FakeSecurity : public platform::Security {
                          DWORD* name_size, char* domain, DWORD* domain_size,
                          int* use) override {
     std::size_t index = static_cast<char*>(sid) - sids_;
-    calls.push_back((index == 0 ? "lookup administrators "
-                                : "lookup group " + std::to_string(index - 1) +
-                                      " ") +
-                    std::to_string(*name_size) + "/" +
-                    std::to_string(*domain_size));
+    calls.push_back(
+        (index == 0 ? "lookup administrators "
+                    : "lookup group " + std::to_string(index - 1) + " ") +
+        std::to_string(*name_size) + "/" + std::to_string(*domain_size));
     if (Failing(index == 0 ? Call::kLookupAdministrators : Call::kLookupGroup))
       return 0;
     if (system != nullptr) return Fail(platform::kErrorNoneMapped);

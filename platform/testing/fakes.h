@@ -48,8 +48,7 @@ class FakeConsole : public platform::Console {
 // The process environment as a map, with the order the names were set in.
 class FakeEnvironment : public platform::Environment {
  public:
-  BOOL SetEnvironmentVariableA(const char* name,
-                                         const char* value) override {
+  BOOL SetEnvironmentVariableA(const char* name, const char* value) override {
     set_order.push_back(name);
     variables[name] = value;
     return 1;
