@@ -7,7 +7,6 @@ a stub java.exe that records the command line it was started with.
 
 import shutil
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -39,13 +38,7 @@ def execution_error(code):
             + code.encode() + b")\r\n")
 
 
-def setUpModule():
-    PREFIX.ensure()
-    PREFIX.start_server()
-
-
-def tearDownModule():
-    PREFIX.stop_server()
+setUpModule, tearDownModule = PREFIX.fixtures()
 
 
 class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
@@ -60,10 +53,7 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
         cls.stub = harness.built_file(BUILD, "e2e/java.exe")
 
     def setUp(self):
-        self.root = Path(tempfile.mkdtemp(prefix="gorvanel-wine-"))
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        PREFIX.map_drive("D", self.root)
-        self.addCleanup(PREFIX.unmap_drive, "D")
+        self.root = PREFIX.fresh_drive(self, "D", "gorvanel-wine-")
         svc = PREFIX.path / "drive_c" / "Svc"
         self.addCleanup(shutil.rmtree, svc, ignore_errors=True)
         self.java = harness.install_stub_java(self.stub, svc / "JRE6",

@@ -417,6 +417,19 @@ class LauncherChecks:
         self.assertEqual(records, [], "nothing should have been started")
 
 
+class TarvoExitStatusCases:
+    """tarvo ends with the Java program's status; mixed into a case that
+    has run_tarvo, record and assertLaunched."""
+
+    def test_java_exit_status_is_passed_through(self):
+        for status in (0, 3, 255):
+            with self.subTest(status=status):
+                self.record.unlink(missing_ok=True)
+                self.assertLaunched(
+                    self.run_tarvo("x", env={"STUB_JAVA_EXIT": str(status)}),
+                    args=["x"], status=status)
+
+
 def tarvo_java_argv(sep, java, opt, etc, var, rmiport, nfport, args=()):
     """The argument vector the Java VM gets from tarvo, once the command
     line has been split: the program, seven fixed elements, the operator's

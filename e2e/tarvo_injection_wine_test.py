@@ -62,13 +62,7 @@ def refused(argument):
     return any(c in argument for c in '"\r\n')
 
 
-def setUpModule():
-    PREFIX.ensure()
-    PREFIX.start_server()
-
-
-def tearDownModule():
-    PREFIX.stop_server()
+setUpModule, tearDownModule = PREFIX.fixtures()
 
 
 class InjectionCase(unittest.TestCase):

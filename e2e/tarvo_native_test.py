@@ -135,15 +135,7 @@ class LaunchTest(TarvoCase):
         self.assertLaunched(self.run_tarvo("list"), args=["list"])
 
 
-class ExitStatusTest(TarvoCase):
-    def test_java_exit_status_is_passed_through(self):
-        for status in (0, 3, 255):
-            with self.subTest(status=status):
-                self.record.unlink(missing_ok=True)
-                self.assertLaunched(
-                    self.run_tarvo("x", env={"STUB_JAVA_EXIT": str(status)}),
-                    args=["x"], status=status)
-
+class ExitStatusTest(harness.TarvoExitStatusCases, TarvoCase):
     def test_java_killed_by_a_signal_gives_128_plus_the_signal(self):
         for sig in (signal.SIGTERM, signal.SIGKILL):
             with self.subTest(signal=sig.name):

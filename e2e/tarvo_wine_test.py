@@ -8,7 +8,6 @@ java.exe that records how it was started.
 
 import shutil
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -22,13 +21,7 @@ PREFIX = wine_prefix.WinePrefix.of_build(BUILD)
 SEP = "\\"
 
 
-def setUpModule():
-    PREFIX.ensure()
-    PREFIX.start_server()
-
-
-def tearDownModule():
-    PREFIX.stop_server()
+setUpModule, tearDownModule = PREFIX.fixtures()
 
 
 class TarvoWineCase(harness.LauncherChecks, unittest.TestCase):
@@ -43,10 +36,7 @@ class TarvoWineCase(harness.LauncherChecks, unittest.TestCase):
         cls.stub = harness.built_file(BUILD, "e2e/java.exe")
 
     def setUp(self):
-        self.root = Path(tempfile.mkdtemp(prefix="tarvo-wine-"))
-        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        PREFIX.map_drive("D", self.root)
-        self.addCleanup(PREFIX.unmap_drive, "D")
+        self.root = PREFIX.fresh_drive(self, "D", "tarvo-wine-")
         self.addCleanup(PREFIX.restore_services)
         PREFIX.restore_services()
         for jre in ("Mgr Jre", "Registry Jre"):
@@ -133,14 +123,8 @@ class SampleInstallationTest(TarvoWineCase):
         self.assertEqual(record.text_env("LIB"), r"D:\Mgr Opt\KVXPdkmgr\lib")
 
 
-class ExitStatusTest(TarvoWineCase):
-    def test_java_exit_status_is_passed_through(self):
-        for status in (0, 3, 255):
-            with self.subTest(status=status):
-                self.record.unlink(missing_ok=True)
-                self.assertLaunched(
-                    self.run_tarvo("x", env={"STUB_JAVA_EXIT": str(status)}),
-                    args=["x"], status=status)
+class ExitStatusTest(harness.TarvoExitStatusCases, TarvoWineCase):
+    pass
 
 
 class SettingsTest(TarvoWineCase):

@@ -9,6 +9,7 @@ import json
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -91,6 +92,13 @@ class WinePrefix:
         harness.run(["wineserver", "--kill"], env=self.env(), timeout=60)
         harness.run(["wineserver", "--wait"], env=self.env(), timeout=60)
 
+    def fixtures(self):
+        """setUpModule and tearDownModule of a suite run in this prefix."""
+        def set_up():
+            self.ensure()
+            self.start_server()
+        return set_up, self.stop_server
+
     def wine(self, argv, env=None, cwd=None, timeout=harness.RUN_TIMEOUT):
         """Runs a Windows program: argv[0] its path (host or Windows)."""
         full_env = self.env(**(env or {}))
@@ -114,6 +122,15 @@ class WinePrefix:
         link = self.path / "dosdevices" / (letter.lower() + ":")
         self.unmap_drive(letter)
         link.symlink_to(Path(target).resolve())
+
+    def fresh_drive(self, test, letter, prefix):
+        """A new host directory as drive letter: for the test's time, then
+        unmapped and removed."""
+        root = Path(tempfile.mkdtemp(prefix=prefix))
+        test.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        self.map_drive(letter, root)
+        test.addCleanup(self.unmap_drive, letter)
+        return root
 
     def unmap_drive(self, letter):
         link = self.path / "dosdevices" / (letter.lower() + ":")

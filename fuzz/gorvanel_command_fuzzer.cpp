@@ -21,9 +21,12 @@
 
 #include "fuzz/fuzz_check.h"
 #include "gorvanel/entry.h"
-#include "gorvanel/test_fakes.h"
 #include "platform/cmdline.h"
 #include "platform/path_style.h"
+#include "platform/testing/fake_processes.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fake_security.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 
@@ -223,20 +226,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 3) return 0;
   const Case c = ReadCase(data, size);
 
-  gorvanel_test::FakeRegistry registry;
+  platform_test::FakeRegistry registry;
   for (int i = 0; i < 4; ++i) {
     if (!c.present[i]) continue;
     registry.keys[i == kJre ? kSiteKey : kProviderKey][kValueNames[i]] =
         c.value[i];
   }
-  gorvanel_test::Log log;
-  gorvanel_test::FakeProcesses processes(&log);
+  platform_test::Log log;
+  platform_test::FakeProcesses processes(&log);
   processes.create_result = c.creation_fails ? 0 : 1;
   processes.exit_code = c.exit_code;
-  gorvanel_test::FakeSecurity security;
+  platform_test::FakeSecurity security;
   security.groups = {c.refused ? "Users" : "Administrators"};
-  gorvanel_test::FakeHeap heap;
-  gorvanel_test::FakeConsole console;
+  platform_test::FakeHeap heap;
+  platform_test::FakeConsole console;
 
   std::vector<const char*> argv;
   for (const std::string& argument : c.argv) argv.push_back(argument.c_str());

@@ -1,6 +1,6 @@
 // Reading tarvo.ini: the text-mode reader against a plain model of the C
 // runtime's text mode and fgets, and the launcher reading its Java runtime
-// directory through that reader.
+// directory from the characters that model delivers.
 //
 // Input: byte 0 gives the number of reads with chosen sizes (its low three
 // bits), the next bytes those sizes (0xFF: 1040, 0xFE: -1, else the byte
@@ -17,9 +17,9 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/ini_model.h"
 #include "platform/posix/text_mode.h"
-#include "platform/text_file.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 #include "tarvo/launcher.h"
-#include "tarvo/test_fakes.h"
 
 namespace {
 
@@ -71,61 +71,27 @@ void CheckReader(const std::vector<int>& sizes, const std::string& bytes) {
   std::fclose(file);
 }
 
-// The stream of the files below: the reader over a file in memory.
-struct MemoryStream {
-  std::FILE* file;
-  platform::TextModeReader reader;
-};
-
-// tarvo.ini as the bytes, read through the reader; every other file absent.
-class MemoryTextFiles : public platform::TextFiles {
- public:
-  explicit MemoryTextFiles(const std::string& bytes) : bytes_(bytes) {}
-
-  platform::TextStream* Fopen(const char* path) override {
-    if (std::strcmp(path, kIniPath) != 0) return nullptr;
-    std::FILE* file = OpenBytes(bytes_);
-    ++open_streams;
-    return reinterpret_cast<platform::TextStream*>(
-        new MemoryStream{file, platform::TextModeReader(file)});
-  }
-  char* Fgets(char* buffer, int size, platform::TextStream* stream) override {
-    return reinterpret_cast<MemoryStream*>(stream)->reader.Gets(buffer, size);
-  }
-  int Fclose(platform::TextStream* stream) override {
-    --open_streams;
-    auto* memory = reinterpret_cast<MemoryStream*>(stream);
-    const int result = std::fclose(memory->file);
-    delete memory;
-    return result;
-  }
-
-  int open_streams = 0;
-
- private:
-  const std::string& bytes_;
-};
-
-// The launcher takes its Java runtime directory from the file's first line
-// and nowhere else (the registry has none to offer). fgets stops at the
-// first line feed, so the line holds none but its last, which is dropped.
-void CheckLauncher(const std::string& bytes) {
-  tarvo_test::FakeRegistry registry;
-  registry.SetString(kSiteKey, "optPathName", "C:\\Mgr");
-  registry.SetString(kSiteKey, "etcPathName", "C:\\Etc");
-  registry.SetString(kSiteKey, "varPathName", "C:\\Var");
-  tarvo_test::FakeSockets sockets;
-  tarvo_test::FakeEnvironment environment;
-  tarvo_test::FakeInterpreter interpreter;
-  MemoryTextFiles files(bytes);
+// The launcher takes its Java runtime directory from the first line of the
+// text that text mode delivers, and nowhere else (the registry has none to
+// offer). fgets stops at the first line feed, so the line holds none but its
+// last, which is dropped.
+void CheckLauncher(const std::string& text) {
+  platform_test::FakeRegistry registry;
+  registry.Set(kSiteKey, "optPathName", "C:\\Mgr");
+  registry.Set(kSiteKey, "etcPathName", "C:\\Etc");
+  registry.Set(kSiteKey, "varPathName", "C:\\Var");
+  platform_test::FakeSockets sockets;
+  platform_test::FakeEnvironment environment;
+  platform_test::FakeInterpreter interpreter;
+  platform_test::FakeTextFiles files;
+  files.files[kIniPath] = text;
   const tarvo::Platform p{registry, sockets,     environment,
                           files,    interpreter, platform::kWindowsPaths};
   const char* const argv[] = {kProgram, "list", nullptr};
   const int status = tarvo::RunLauncher(p, 2, argv);
   FUZZ_CHECK(files.open_streams == 0);
 
-  const std::string runtime = fuzz::IniValue(
-      fuzz::FirstIniLine(fuzz::TextModeCharacters(bytes)));
+  const std::string runtime = fuzz::IniValue(fuzz::FirstIniLine(text));
   const std::string java = "\"\"" + runtime + "\\bin\\java\" ";
   // Too long for the Java program path, or holding a quote that could end
   // the command line's quoting: nothing runs.
@@ -151,6 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string bytes(reinterpret_cast<const char*>(data + next),
                           size - next);
   CheckReader(sizes, bytes);
-  CheckLauncher(bytes);
+  CheckLauncher(fuzz::TextModeCharacters(bytes));
   return 0;
 }

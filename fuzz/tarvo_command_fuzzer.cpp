@@ -25,8 +25,9 @@
 #include "fuzz/ini_model.h"
 #include "platform/cmdline.h"
 #include "platform/path_style.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 #include "tarvo/launcher.h"
-#include "tarvo/test_fakes.h"
 
 namespace {
 
@@ -229,13 +230,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size < 3) return 0;
   const Case c = ReadCase(data, size);
 
-  tarvo_test::FakeRegistry registry;
-  tarvo_test::FakeSockets sockets;
-  tarvo_test::FakeEnvironment environment;
-  tarvo_test::FakeTextFiles files;
-  tarvo_test::FakeInterpreter interpreter;
+  platform_test::FakeRegistry registry;
+  platform_test::FakeSockets sockets;
+  platform_test::FakeEnvironment environment;
+  platform_test::FakeTextFiles files;
+  platform_test::FakeInterpreter interpreter;
   for (int i = 0; i < 4; ++i)
-    if (c.present[i]) registry.SetBytes(kSiteKey, kValueNames[i], c.value[i]);
+    if (c.present[i]) registry.keys[kSiteKey][kValueNames[i]] = c.value[i];
   if (c.nfport) sockets.Define("nfport", "tcp", kNfport);
   if (c.tovrexm) sockets.Define("tovrexm", "tcp", kTovrexm);
   const char sep = c.posix ? '/' : '\\';
@@ -253,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   const Expected e = Model(c);
   FUZZ_CHECK(interpreter.lines.size() == (e.runs ? 1u : 0u));
-  FUZZ_CHECK(registry.open_handles == 0);
+  FUZZ_CHECK(registry.open_keys == 0);
   FUZZ_CHECK(files.open_streams == 0);
   if (!e.runs) {
     FUZZ_CHECK(status == 1);

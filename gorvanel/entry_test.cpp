@@ -6,17 +6,21 @@
 #include <vector>
 
 #include "gorvanel/path_cache.h"
-#include "gorvanel/test_fakes.h"
+#include "gorvanel/test_keys.h"
+#include "platform/testing/fake_processes.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fake_security.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {
 
-using gorvanel_test::FakeConsole;
-using gorvanel_test::FakeHeap;
-using gorvanel_test::FakeProcesses;
-using gorvanel_test::FakeRegistry;
-using gorvanel_test::FakeSecurity;
-using gorvanel_test::Log;
+using platform_test::FakeConsole;
+using platform_test::FakeHeap;
+using platform_test::FakeProcesses;
+using platform_test::FakeRegistry;
+using platform_test::FakeSecurity;
+using platform_test::Log;
 
 bool g_cache_in_place = false;
 void NoteCache() { g_cache_in_place = CurrentPathCache() != nullptr; }
@@ -71,7 +75,7 @@ TEST_F(EntryTest, RefusalsEndTheRunBeforeAnyRegistryRead) {
     EXPECT_EQ(Run(count), 1);
     EXPECT_EQ(console.output, "pemra1001 user authority error\n");
   }
-  EXPECT_TRUE(registry.opened.empty());
+  EXPECT_TRUE(registry.opens.empty());
   EXPECT_TRUE(processes.lines.empty());
 }
 

@@ -8,16 +8,19 @@
 #include <vector>
 
 #include "gorvanel/path_cache.h"
-#include "gorvanel/test_fakes.h"
+#include "gorvanel/test_keys.h"
 #include "platform/cmdline.h"
+#include "platform/testing/fake_processes.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {
 
-using gorvanel_test::FakeConsole;
-using gorvanel_test::FakeProcesses;
-using gorvanel_test::FakeRegistry;
-using gorvanel_test::Log;
+using platform_test::FakeConsole;
+using platform_test::FakeProcesses;
+using platform_test::FakeRegistry;
+using platform_test::Log;
 
 using gorvanel_test::kProvider;
 using gorvanel_test::kSite;
@@ -169,11 +172,11 @@ TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {
     SetUp();
     // This value and all after it are missing; only the first is reported.
     for (int i = missing; i < 4; ++i) registry.keys[keys[i]].erase(names[i]);
-    registry.queried.clear();
+    registry.queries.clear();
     // An argument that is too long is looked at only afterwards.
     EXPECT_EQ(Run({"-l", std::string(300, 'k')}), 1);
     EXPECT_EQ(console.output, Failed("EXE00" + std::to_string(missing + 1)));
-    EXPECT_EQ(registry.queried, Log(names, names + missing + 1));
+    EXPECT_EQ(registry.Queried(), Log(names, names + missing + 1));
   }
   EXPECT_TRUE(processes.lines.empty());
 }

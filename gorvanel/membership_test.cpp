@@ -5,14 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "gorvanel/test_fakes.h"
+#include "platform/testing/fake_security.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {
 
-using gorvanel_test::FakeHeap;
-using gorvanel_test::FakeSecurity;
-using gorvanel_test::Log;
+using platform_test::FakeHeap;
+using platform_test::FakeSecurity;
+using platform_test::Log;
+using Call = platform_test::FakeSecurity::Call;
 
 // A check run on a token of `groups`, with what it left behind.
 struct Outcome {
@@ -144,10 +146,11 @@ TEST(MembershipTest, FailedAllocationGivesEightAndReleasesWhatWasHeld) {
 }
 
 TEST(MembershipTest, FailedOperationGivesItsCodeButNeverZero) {
-  for (const char* step : {"allocate sid", "lookup administrators",
-                           "open token", "read groups 1024"}) {
+  for (Call step : {Call::kAllocateSid, Call::kLookupAdministrators,
+                    Call::kOpenToken, Call::kReadGroups}) {
     for (platform::DWORD code : {platform::kErrorNoneMapped, 0u}) {
-      SCOPED_TRACE(std::string(step) + " " + std::to_string(code));
+      SCOPED_TRACE(std::to_string(static_cast<int>(step)) + " " +
+                   std::to_string(code));
       FakeSecurity security;
       security.fail = step;
       security.fail_code = code;
@@ -175,7 +178,7 @@ TEST(AuthorityGateTest, AdmitsOnlyWhenTheCheckGivesZero) {
   empty.fail_request = 1;
   EXPECT_EQ(AuthorityGate(member, empty), 1);
   FakeSecurity broken;
-  broken.fail = "open token";
+  broken.fail = Call::kOpenToken;
   EXPECT_EQ(AuthorityGate(broken, heap), 1);
 }
 

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "gorvanel/registry_reader.h"
-#include "gorvanel/test_fakes.h"
+#include "gorvanel/test_keys.h"
+#include "platform/testing/fake_registry.h"
 
 namespace gorvanel {
 namespace {
 
-using gorvanel_test::FakeRegistry;
-using gorvanel_test::Log;
+using platform_test::FakeRegistry;
+using platform_test::Log;
 
 using gorvanel_test::kProvider;
 using gorvanel_test::kSite;
@@ -50,7 +51,7 @@ TEST_F(RegistryReaderTest, KeyPathMustNameASubkeyOfTheExactRoot) {
   EXPECT_EQ(reader.ReadValue(kProviderPath, "etcPathName",
                              reinterpret_cast<platform::BYTE*>(field), 0),
             0);
-  EXPECT_TRUE(registry.opened.empty());
+  EXPECT_TRUE(registry.opens.empty());
 
   // Past the root's 18 characters, only the first backslash matters.
   EXPECT_EQ(Read("HKEY_LOCAL_MACHINE_64\\Software\\Talvane\\Kestrin-NLX\\"
@@ -58,7 +59,13 @@ TEST_F(RegistryReaderTest, KeyPathMustNameASubkeyOfTheExactRoot) {
                  "etcPathName"),
             1);
   EXPECT_STREQ(field, "D:\\InfoData");
-  EXPECT_EQ(registry.opened, Log{kProvider});
+  // Options 0, KEY_READ; no reserved argument, the type preset to REG_SZ.
+  EXPECT_EQ(registry.opens, (std::vector<FakeRegistry::Open>{
+                                {platform::LocalMachineKey(), kProvider, 0,
+                                 platform::kKeyRead}}));
+  EXPECT_EQ(registry.queries, (std::vector<FakeRegistry::Query>{
+                                  {"etcPathName", false, platform::kRegSz,
+                                   true, 260}}));
   EXPECT_EQ(registry.open_keys, 0);
 }
 
@@ -87,8 +94,8 @@ class PathCacheTest : public ::testing::Test {
     registry.Set(kSite, "jrePathName", "C:\\Svc\\JRE6");
   }
   int Reads(const std::string& name) const {
-    return static_cast<int>(
-        std::count(registry.queried.begin(), registry.queried.end(), name));
+    Log names = registry.Queried();
+    return static_cast<int>(std::count(names.begin(), names.end(), name));
   }
   FakeRegistry registry;
   PathCache cache{registry, platform::kWindowsPaths};
@@ -99,7 +106,7 @@ TEST_F(PathCacheTest, FilledFieldIsNotReadAgain) {
   EXPECT_STREQ(cache.ConfigurationDirectory(), "D:\\InfoData");
   EXPECT_STREQ(cache.VariableDataDirectory(), "E:\\InfoVar");
   EXPECT_STREQ(cache.JavaRuntimeDirectory(), "C:\\Svc\\JRE6");
-  EXPECT_EQ(registry.opened, (Log{kProvider, kProvider, kProvider, kSite}));
+  EXPECT_EQ(registry.Opened(), (Log{kProvider, kProvider, kProvider, kSite}));
   for (auto& key : registry.keys)
     for (auto& value : key.second) value.second = std::string("X:\\Moved", 9);
   for (int i = 0; i < 2; ++i) {
@@ -109,7 +116,7 @@ TEST_F(PathCacheTest, FilledFieldIsNotReadAgain) {
     EXPECT_STREQ(cache.VariableDataDirectory(), "E:\\InfoVar");
     EXPECT_STREQ(cache.JavaRuntimeDirectory(), "C:\\Svc\\JRE6");
   }
-  EXPECT_EQ(registry.queried.size(), 4u);
+  EXPECT_EQ(registry.queries.size(), 4u);
 }
 
 TEST_F(PathCacheTest, MissingValueIsReadAtEveryAccess) {

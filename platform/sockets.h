@@ -8,7 +8,6 @@ namespace platform {
 // The part of WSADATA a caller may look at.
 struct WsaData {
   WORD version;
-  WORD high_version;
 };
 
 // The part of a servent these programs read: the port, in network order.

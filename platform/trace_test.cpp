@@ -4,63 +4,24 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 
-// What a trace wrote, read back from a temporary file.
-class TraceOutput {
- public:
-  TraceOutput() : file_(std::tmpfile()), log_("prog", file_) {}
-  ~TraceOutput() { std::fclose(file_); }
-  platform::TraceLog& log() { return log_; }
-  std::string Text() {
-    std::string text;
-    std::rewind(file_);
-    for (int c; (c = std::fgetc(file_)) != EOF;) text.push_back(char(c));
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-  platform::TraceLog log_;
-};
-
-// One key holding "optPathName" = "C:\opt"; every other name is missing.
-class OneValueRegistry : public platform::Registry {
- public:
-  platform::LONG RegOpenKeyExA(platform::HKEY, const char* sub_key,
-                               platform::DWORD, platform::DWORD,
-                               platform::HKEY* result) override {
-    if (std::strcmp(sub_key, "Site") != 0) return platform::kErrorFileNotFound;
-    *result = reinterpret_cast<platform::HKEY>(0x10);
-    return 0;
-  }
-  platform::LONG RegQueryValueExA(platform::HKEY, const char* name,
-                                  platform::DWORD*, platform::DWORD*,
-                                  platform::BYTE* data,
-                                  platform::DWORD* size) override {
-    if (std::strcmp(name, "optPathName") != 0)
-      return platform::kErrorFileNotFound;
-    if (*size < 7) {
-      *size = 7;
-      return platform::kErrorMoreData;
-    }
-    std::memcpy(data, "C:\\opt", 7);
-    *size = 7;
-    return 0;
-  }
-  platform::LONG RegCloseKey(platform::HKEY) override { return 0; }
-};
-
 TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
-  TraceOutput out;
-  OneValueRegistry inner;
+  platform_test::TraceOutput out;
+  platform_test::FakeRegistry inner;
+  inner.Set("Site", "optPathName", "C:\\opt");
   platform::TracingRegistry registry(inner, out.log());
   platform::HKEY key = nullptr;
-  EXPECT_EQ(2, registry.RegOpenKeyExA(nullptr, "Other", 0, 0, &key));
-  ASSERT_EQ(0, registry.RegOpenKeyExA(nullptr, "Site", 0, 0, &key));
+  const platform::HKEY root = platform::LocalMachineKey();
+  inner.fail = platform_test::FakeRegistry::Call::kOpen;  // access denied
+  EXPECT_EQ(5, registry.RegOpenKeyExA(root, "Site", 0, 0, &key));
+  inner.fail = platform_test::FakeRegistry::Call::kNone;
+  ASSERT_EQ(0, registry.RegOpenKeyExA(root, "Site", 0, 0, &key));
   platform::BYTE data[16] = {};
   platform::DWORD size = sizeof(data);
   EXPECT_EQ(0, registry.RegQueryValueExA(key, "optPathName", nullptr, nullptr,
@@ -73,8 +34,8 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
   EXPECT_EQ(2, registry.RegQueryValueExA(key, "jrePathName", nullptr, nullptr,
                                          data, &size));
   EXPECT_EQ(
-      "prog: registry key HKEY_LOCAL_MACHINE\\Other cannot be opened (error "
-      "2)\n"
+      "prog: registry key HKEY_LOCAL_MACHINE\\Site cannot be opened (error "
+      "5)\n"
       "prog: registry value optPathName of HKEY_LOCAL_MACHINE\\Site: "
       "\"C:\\opt\"\n"
       "prog: registry value optPathName of HKEY_LOCAL_MACHINE\\Site: too "
@@ -84,66 +45,10 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
       out.Text());
 }
 
-// Fails every lookup with 1332, and (as some Windows calls do) clears the
-// thread's error code once it has been read.
-class ForgetfulSecurity : public platform::Security {
- public:
-  platform::BOOL AllocateAndInitializeSid(const platform::SidIdentifierAuthority*,
-                                          platform::BYTE, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD, platform::DWORD,
-                                          platform::DWORD,
-                                          platform::PSID*) override {
-    return 1;
-  }
-  platform::BOOL LookupAccountSidA(const char*, platform::PSID, char*,
-                                   platform::DWORD*, char*, platform::DWORD*,
-                                   int*) override {
-    error_ = platform::kErrorNoneMapped;
-    return 0;
-  }
-  void* FreeSid(platform::PSID) override { return nullptr; }
-  platform::HANDLE GetCurrentProcess() override { return nullptr; }
-  platform::BOOL OpenProcessToken(platform::HANDLE, platform::DWORD,
-                                  platform::HANDLE*) override {
-    return 1;
-  }
-  platform::BOOL GetTokenInformation(platform::HANDLE, int, void*,
-                                     platform::DWORD,
-                                     platform::DWORD*) override {
-    return 0;
-  }
-  platform::BOOL CloseHandle(platform::HANDLE) override { return 1; }
-  platform::DWORD GetLastError() override {
-    platform::DWORD error = error_;
-    error_ = 0;
-    return error;
-  }
-
- private:
-  platform::DWORD error_ = 0;
-};
-
-TEST(TraceTest, FailureCodeSurvivesTheTracesOwnWork) {
-  TraceOutput out;
-  ForgetfulSecurity inner;
-  platform::TracingSecurity security(inner, out.log());
-  char name[8];
-  char domain[8];
-  platform::DWORD name_size = 8;
-  platform::DWORD domain_size = 8;
-  EXPECT_EQ(0, security.LookupAccountSidA(nullptr, nullptr, name, &name_size,
-                                          domain, &domain_size, nullptr));
-  EXPECT_EQ(1332u, security.GetLastError());
-  EXPECT_EQ("prog: Administrators group without a name (error 1332)\n",
-            out.Text());
-}
-
 // A safeguard left out is named, with its error, while a trace listens,
 // and to nobody once the trace has ended.
 TEST(TraceTest, SafeguardNotSetUpIsToldWhileTheTraceListens) {
-  TraceOutput out;
+  platform_test::TraceOutput out;
   {
     platform::TracingSafeguards safeguards(out.log());
     platform::SafeguardNotSetUp("the job object", 5);

@@ -24,7 +24,6 @@ constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorAccessDenied = 5;
 constexpr DWORD kErrorInvalidHandle = 6;
 constexpr DWORD kErrorNotEnoughMemory = 8;
-constexpr DWORD kErrorBadFormat = 11;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorInsufficientBuffer = 122;
 constexpr DWORD kErrorMoreData = 234;

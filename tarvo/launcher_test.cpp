@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "tarvo/test_fakes.h"
+#include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 
@@ -19,9 +20,9 @@ class LauncherTest : public ::testing::Test {
  protected:
   // The made-up installation of the documented example.
   LauncherTest() {
-    registry.SetString(kSite, "optPathName", "D:\\Mgr Opt");
-    registry.SetString(kSite, "etcPathName", "D:\\Mgr Etc");
-    registry.SetString(kSite, "varPathName", "D:\\Mgr Var");
+    registry.Set(kSite, "optPathName", "D:\\Mgr Opt");
+    registry.Set(kSite, "etcPathName", "D:\\Mgr Etc");
+    registry.Set(kSite, "varPathName", "D:\\Mgr Var");
     files.files["D:\\Mgr Opt\\bin\\tarvo.ini"] = "jre= D:\\Mgr Jre\n";
     sockets.Define("tovrexm", "tcp", 20001);
   }
@@ -51,11 +52,11 @@ class LauncherTest : public ::testing::Test {
     EXPECT_TRUE(interpreter.lines.empty()) << Line();
   }
 
-  tarvo_test::FakeRegistry registry;
-  tarvo_test::FakeSockets sockets;
-  tarvo_test::FakeEnvironment environment;
-  tarvo_test::FakeTextFiles files;
-  tarvo_test::FakeInterpreter interpreter;
+  platform_test::FakeRegistry registry;
+  platform_test::FakeSockets sockets;
+  platform_test::FakeEnvironment environment;
+  platform_test::FakeTextFiles files;
+  platform_test::FakeInterpreter interpreter;
   const platform::PathStyle* paths = &platform::kWindowsPaths;
 };
 
@@ -83,9 +84,9 @@ TEST_F(LauncherTest, DocumentedExampleByteForByte) {
 
 TEST_F(LauncherTest, PosixConventionsUseSlashesInPathsOnly) {
   paths = &platform::kPosixPaths;
-  registry.SetString(kSite, "optPathName", "/opt/mgr");
-  registry.SetString(kSite, "etcPathName", "/etc/mgr");
-  registry.SetString(kSite, "varPathName", "/var/mgr");
+  registry.Set(kSite, "optPathName", "/opt/mgr");
+  registry.Set(kSite, "etcPathName", "/etc/mgr");
+  registry.Set(kSite, "varPathName", "/var/mgr");
   files.files["/opt/mgr/bin/tarvo.ini"] = "/opt/jre\n";
   ASSERT_EQ(0, Run({"a\\b"}, "/opt/mgr/bin/tarvo"));
   EXPECT_EQ(
@@ -137,16 +138,16 @@ TEST_F(LauncherTest, ArgumentThatCouldEndItsQuotingIsRefusedUntouched) {
   for (const char* bad : {"x\" & calc & \"", "\"", "a\rb", "a\nb"}) {
     ExpectFailedBeforeRun(Run({"ok", bad}));
   }
-  EXPECT_TRUE(registry.opened.empty());
+  EXPECT_TRUE(registry.opens.empty());
   EXPECT_TRUE(environment.variables.empty());
   EXPECT_TRUE(sockets.calls.empty());
 }
 
 TEST_F(LauncherTest, DirectoriesAreReadInOrderAndTheFirstMissingStops) {
-  registry.SetString(kSite, "varPathName", "");
+  registry.Set(kSite, "varPathName", "");
   ExpectFailedBeforeRun(Run({"x"}));
   EXPECT_EQ((std::vector<std::string>{"optPathName", "varPathName"}),
-            registry.queried);
+            registry.Queried());
   EXPECT_TRUE(environment.variables.empty());
   EXPECT_TRUE(sockets.calls.empty());
 }
@@ -162,7 +163,7 @@ TEST_F(LauncherTest, EnvironmentIsSetBeforeThePortsAndPortsInOrder) {
 }
 
 TEST_F(LauncherTest, PortDefaultsAndResolvedPorts) {
-  sockets = tarvo_test::FakeSockets();
+  sockets = platform_test::FakeSockets();
   ASSERT_EQ(0, Run({}));
   EXPECT_NE(std::string::npos,
             Line().find(" -Dpellucor.rmiport=0 -Dpellucor.nfport=23456 "));
@@ -175,21 +176,21 @@ TEST_F(LauncherTest, PortDefaultsAndResolvedPorts) {
 
 TEST_F(LauncherTest, OptionLimitsAtTheirBoundaries) {
   // etcdir: 42 characters around the directory, 283 at most.
-  registry.SetString(kSite, "etcPathName", std::string(241, 'e'));
+  registry.Set(kSite, "etcPathName", std::string(241, 'e'));
   EXPECT_EQ(0, Run({}));
-  registry.SetString(kSite, "etcPathName", std::string(242, 'e'));
+  registry.Set(kSite, "etcPathName", std::string(242, 'e'));
   ExpectFailedBeforeRun(Run({}));
 
-  registry.SetString(kSite, "etcPathName", "E:");
-  registry.SetString(kSite, "varPathName", std::string(242, 'v'));
+  registry.Set(kSite, "etcPathName", "E:");
+  registry.Set(kSite, "varPathName", std::string(242, 'v'));
   ExpectFailedBeforeRun(Run({}));
 
   // optdir: 30 characters around the directory.
-  registry.SetString(kSite, "varPathName", "V:");
-  registry.SetString(kSite, "optPathName", std::string(253, 'o'));
+  registry.Set(kSite, "varPathName", "V:");
+  registry.Set(kSite, "optPathName", std::string(253, 'o'));
   files.files["tarvo.ini"] = "J:";
   EXPECT_EQ(0, Run({}, "tarvo"));
-  registry.SetString(kSite, "optPathName", std::string(254, 'o'));
+  registry.Set(kSite, "optPathName", std::string(254, 'o'));
   ExpectFailedBeforeRun(Run({}, "tarvo"));
   // The environment was set before the options failed.
   EXPECT_EQ(std::string(254, 'o') + "\\KVXPdkmgr\\lib",
@@ -235,10 +236,10 @@ TEST_F(LauncherTest, IniValueRules) {
   };
   for (const Case& c : cases) {
     files.files["D:\\Mgr Opt\\bin\\tarvo.ini"] = c.ini;
-    registry.queried.clear();
+    registry.queries.clear();
     ASSERT_EQ(0, Run({})) << c.ini;
     EXPECT_TRUE(Starts(c.runtime)) << c.ini << " gave " << Line();
-    EXPECT_EQ(3u, registry.queried.size()) << "jrePathName read for " << c.ini;
+    EXPECT_EQ(3u, registry.queries.size()) << "jrePathName read for " << c.ini;
   }
 }
 
@@ -262,17 +263,17 @@ TEST_F(LauncherTest, IniIsLookedForBesideTheProgramName) {
 
 TEST_F(LauncherTest, WithoutIniTheRegistryNamesTheRuntime) {
   files.files.clear();
-  registry.SetString(kSite, "jrePathName", "C:\\Jre");
+  registry.Set(kSite, "jrePathName", "C:\\Jre");
   ASSERT_EQ(0, Run({}));
   EXPECT_TRUE(Starts("C:\\Jre")) << Line();
-  EXPECT_EQ("jrePathName", registry.queried.back());
+  EXPECT_EQ("jrePathName", registry.queries.back().name);
 
-  registry.SetString(kSite, "jrePathName", "");
+  registry.Set(kSite, "jrePathName", "");
   ExpectFailedBeforeRun(Run({}));
 }
 
 TEST_F(LauncherTest, ProgramNameTooLongForTheIniPathFallsBackToRegistry) {
-  registry.SetString(kSite, "jrePathName", "C:\\Jre");
+  registry.Set(kSite, "jrePathName", "C:\\Jre");
   std::string dir = "D:\\" + std::string(247, 'd') + "\\";  // 251 characters
   files.files[dir + "tarvo.ini"] = "D:\\FromIni";
   ASSERT_EQ(0, Run({}, dir + "tarvo.exe"));  // 251 + 9 = 260: too long
@@ -286,7 +287,7 @@ TEST_F(LauncherTest, ProgramNameTooLongForTheIniPathFallsBackToRegistry) {
 }
 
 TEST_F(LauncherTest, DirectoryEndingInBackslashDoublesIt) {
-  registry.SetString(kSite, "optPathName", "D:\\");
+  registry.Set(kSite, "optPathName", "D:\\");
   ASSERT_EQ(0, Run({}));
   EXPECT_NE(std::string::npos,
             Line().find("-Dpellucor.optdir=\"D:\\\\KVXPdkmgr\""));

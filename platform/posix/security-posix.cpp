@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <new>
 #include <set>
 #include <string>
@@ -89,32 +88,6 @@ struct Token {
   std::vector<DWORD> groups;
 };
 
-// Open tokens, so that a stale or foreign handle is refused, not followed.
-class TokenTable {
- public:
-  void Add(Token* token) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tokens_.insert(token);
-  }
-  Token* Find(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = tokens_.find(static_cast<Token*>(handle));
-    return it == tokens_.end() ? nullptr : *it;
-  }
-  Token* Remove(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = tokens_.find(static_cast<Token*>(handle));
-    if (it == tokens_.end()) return nullptr;
-    Token* token = *it;
-    tokens_.erase(it);
-    return token;
-  }
-
- private:
-  std::mutex mutex_;
-  std::set<Token*> tokens_;
-};
-
 class PosixSecurity : public Security {
  public:
   BOOL AllocateAndInitializeSid(const SidIdentifierAuthority* authority,
@@ -161,7 +134,7 @@ class PosixSecurity : public Security {
       delete opened;
       return Fail(kErrorAccessDenied);
     }
-    tokens_.Add(opened);
+    tokens_.insert(opened);
     *token = opened;
     return 1;
   }
@@ -169,7 +142,7 @@ class PosixSecurity : public Security {
   BOOL GetTokenInformation(HANDLE token, int information_class,
                            void* information, DWORD length,
                            DWORD* return_length) override {
-    Token* open = tokens_.Find(token);
+    Token* open = FindToken(token);
     if (open == nullptr) return Fail(kErrorInvalidHandle);
     if (information_class != kTokenGroupsClass || return_length == nullptr) {
       return Fail(kErrorInvalidParameter);
@@ -182,8 +155,9 @@ class PosixSecurity : public Security {
   BOOL CloseHandle(HANDLE handle) override {
     // Closing the pseudo handle is allowed and does nothing, as on Windows.
     if (handle == CurrentProcessPseudoHandle()) return 1;
-    Token* token = tokens_.Remove(handle);
+    Token* token = FindToken(handle);
     if (token == nullptr) return Fail(kErrorInvalidHandle);
+    tokens_.erase(token);
     delete token;
     return 1;
   }
@@ -191,7 +165,14 @@ class PosixSecurity : public Security {
   DWORD GetLastError() override { return last_error; }
 
  private:
-  TokenTable tokens_;
+  Token* FindToken(HANDLE handle) const {
+    auto it = tokens_.find(static_cast<Token*>(handle));
+    return it == tokens_.end() ? nullptr : *it;
+  }
+
+  // Open tokens, so that a stale or foreign handle is refused, not followed.
+  // The launchers are single-threaded: no lock.
+  std::set<Token*> tokens_;
 };
 
 }  // namespace

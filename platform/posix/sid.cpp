@@ -62,6 +62,12 @@ DWORD SizeWithTerminator(const std::string& text) {
   return static_cast<DWORD>(text.size() + 1);
 }
 
+// Bytes of the TokenGroups record for `count` Unix groups, SIDs included.
+std::size_t TokenGroupsLength(std::size_t count) {
+  return offsetof(TokenGroups, Groups) +
+         count * (sizeof(SidAndAttributes) + SidLength(kUnixGroupSidCount));
+}
+
 }  // namespace
 
 std::size_t SidLength(BYTE count) {
@@ -126,11 +132,6 @@ std::vector<DWORD> TokenGroupIds(DWORD effective_gid,
     if (seen.insert(gid).second) gids.push_back(gid);
   }
   return gids;
-}
-
-std::size_t TokenGroupsLength(std::size_t count) {
-  return offsetof(TokenGroups, Groups) +
-         count * (sizeof(SidAndAttributes) + SidLength(kUnixGroupSidCount));
 }
 
 DWORD WriteTokenGroups(const std::vector<DWORD>& gids, void* buffer,

@@ -63,9 +63,6 @@ DWORD LookupAccount(const void* sid, const GroupNameLookup& group_name,
 std::vector<DWORD> TokenGroupIds(DWORD effective_gid,
                                  const std::vector<DWORD>& supplementary);
 
-// Bytes of the TokenGroups record for `count` Unix groups, SIDs included.
-std::size_t TokenGroupsLength(std::size_t count);
-
 // GetTokenInformation(TokenGroups) for `gids`: *needed always receives the
 // bytes the record needs; kErrorSuccess with the record in `buffer`, or
 // kErrorInsufficientBuffer with nothing written when `length` is short.

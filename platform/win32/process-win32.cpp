@@ -1,34 +1,18 @@
 // Process creation and waiting, straight through to the narrow Windows calls.
-#include <windows.h>
-
-#include <cstddef>
-#include <type_traits>
-
 #include "platform/process.h"
 #include "platform/win32/child_guard.h"
+#include "platform/win32/layout.h"
 
 namespace platform {
 namespace {
 
-static_assert(sizeof(DWORD) == sizeof(::DWORD), "DWORD width");
-static_assert(std::is_unsigned<::DWORD>::value, "DWORD signedness");
-static_assert(kInfinite == INFINITE, "INFINITE");
-static_assert(kStillActive == STILL_ACTIVE, "STILL_ACTIVE");
 static_assert(kNormalPriorityClass == NORMAL_PRIORITY_CLASS,
               "NORMAL_PRIORITY_CLASS");
 
-// Our records are handed to Windows as its own, so every field must sit
-// where Windows looks for it.
-#define SAME_FIELD(ours, theirs, field)                              \
-  static_assert(offsetof(ours, field) == offsetof(theirs, field) &&  \
-                    sizeof(ours::field) == sizeof(theirs::field),    \
-                #theirs "::" #field)
-
-static_assert(sizeof(StartupInfoA) == sizeof(STARTUPINFOA), "STARTUPINFOA");
+SAME_RECORD(StartupInfoA, STARTUPINFOA);
 // The size the 32-bit product hands CreateProcessA in STARTUPINFOA::cb.
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == 68,
               "STARTUPINFOA in a 32-bit program");
-static_assert(alignof(StartupInfoA) == alignof(STARTUPINFOA), "STARTUPINFOA");
 SAME_FIELD(StartupInfoA, STARTUPINFOA, cb);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, lpReserved);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, lpDesktop);
@@ -48,16 +32,11 @@ SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdInput);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdOutput);
 SAME_FIELD(StartupInfoA, STARTUPINFOA, hStdError);
 
-static_assert(sizeof(ProcessInformation) == sizeof(PROCESS_INFORMATION),
-              "PROCESS_INFORMATION");
-static_assert(alignof(ProcessInformation) == alignof(PROCESS_INFORMATION),
-              "PROCESS_INFORMATION");
+SAME_RECORD(ProcessInformation, PROCESS_INFORMATION);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hProcess);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, hThread);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, dwProcessId);
 SAME_FIELD(ProcessInformation, PROCESS_INFORMATION, dwThreadId);
-
-#undef SAME_FIELD
 
 class Win32Processes : public Processes {
  public:

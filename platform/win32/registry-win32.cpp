@@ -1,9 +1,6 @@
 // The registry, straight through to the narrow Windows calls.
-#include <windows.h>
-
-#include <type_traits>
-
 #include "platform/registry.h"
+#include "platform/win32/layout.h"
 
 namespace {
 
@@ -20,23 +17,6 @@ HKEY ToWindows(platform::HKEY key) {
 
 namespace platform {
 namespace {
-
-// Our DWORD and Windows' are distinct types of one width and signedness, so
-// the out-parameters can be handed over as they are.
-static_assert(sizeof(DWORD) == sizeof(::DWORD), "DWORD width");
-static_assert(std::is_unsigned<::DWORD>::value, "DWORD signedness");
-static_assert(sizeof(LONG) == sizeof(::LONG), "LONG width");
-
-// The codes callers compare against must be the ones Windows returns.
-static_assert(kErrorSuccess == ERROR_SUCCESS, "ERROR_SUCCESS");
-static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND,
-              "ERROR_FILE_NOT_FOUND");
-static_assert(kErrorMoreData == ERROR_MORE_DATA, "ERROR_MORE_DATA");
-static_assert(kKeyRead == KEY_READ, "KEY_READ");
-static_assert(kRegSz == REG_SZ && kRegExpandSz == REG_EXPAND_SZ &&
-                  kRegBinary == REG_BINARY && kRegDword == REG_DWORD &&
-                  kRegMultiSz == REG_MULTI_SZ && kRegQword == REG_QWORD,
-              "registry value types");
 
 class Win32Registry : public Registry {
  public:

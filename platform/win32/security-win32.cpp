@@ -1,50 +1,26 @@
 // Well-known SIDs, account names and token groups, straight through to the
 // narrow Windows calls.
-#include <windows.h>
-
-#include <cstddef>
-#include <type_traits>
-
 #include "platform/security.h"
+#include "platform/win32/layout.h"
 
 namespace platform {
 namespace {
 
-static_assert(sizeof(DWORD) == sizeof(::DWORD), "DWORD width");
-static_assert(std::is_unsigned<::DWORD>::value, "DWORD signedness");
 static_assert(kTokenQuery == TOKEN_QUERY, "TOKEN_QUERY");
 static_assert(kTokenGroupsClass == ::TokenGroups, "TokenGroups class");
-static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER,
-              "ERROR_INSUFFICIENT_BUFFER");
-static_assert(kErrorNoneMapped == ERROR_NONE_MAPPED, "ERROR_NONE_MAPPED");
 
 // The authority is handed to Windows as its own, and the token's group list
 // is read through our records, so both must be laid out as Windows has them.
-#define SAME_FIELD(ours, theirs, field)                              \
-  static_assert(offsetof(ours, field) == offsetof(theirs, field) &&  \
-                    sizeof(ours::field) == sizeof(theirs::field),    \
-                #theirs "::" #field)
-
-static_assert(sizeof(SidIdentifierAuthority) ==
-                  sizeof(SID_IDENTIFIER_AUTHORITY),
-              "SID_IDENTIFIER_AUTHORITY");
+SAME_RECORD(SidIdentifierAuthority, SID_IDENTIFIER_AUTHORITY);
 SAME_FIELD(SidIdentifierAuthority, SID_IDENTIFIER_AUTHORITY, Value);
 
-static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES),
-              "SID_AND_ATTRIBUTES");
-static_assert(alignof(SidAndAttributes) == alignof(SID_AND_ATTRIBUTES),
-              "SID_AND_ATTRIBUTES");
+SAME_RECORD(SidAndAttributes, SID_AND_ATTRIBUTES);
 SAME_FIELD(SidAndAttributes, SID_AND_ATTRIBUTES, Sid);
 SAME_FIELD(SidAndAttributes, SID_AND_ATTRIBUTES, Attributes);
 
-static_assert(sizeof(platform::TokenGroups) == sizeof(TOKEN_GROUPS),
-              "TOKEN_GROUPS");
-static_assert(alignof(platform::TokenGroups) == alignof(TOKEN_GROUPS),
-              "TOKEN_GROUPS");
+SAME_RECORD(platform::TokenGroups, TOKEN_GROUPS);
 SAME_FIELD(platform::TokenGroups, TOKEN_GROUPS, GroupCount);
 SAME_FIELD(platform::TokenGroups, TOKEN_GROUPS, Groups);
-
-#undef SAME_FIELD
 
 class Win32Security : public Security {
  public:

@@ -14,10 +14,7 @@ class Win32Sockets : public Sockets {
   int WSAStartup(WORD version, WsaData* data) override {
     WSADATA full{};
     int result = ::WSAStartup(version, data ? &full : nullptr);
-    if (data) {
-      data->version = full.wVersion;
-      data->high_version = full.wHighVersion;
-    }
+    if (data) data->version = full.wVersion;
     return result;
   }
 

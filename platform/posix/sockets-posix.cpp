@@ -1,11 +1,8 @@
-// The services database and the environment of a POSIX system, behind the
-// Windows-shaped interfaces.
+// The C library's services database behind the Windows Sockets interface.
+#include "platform/sockets.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
-#include <stdlib.h>
-
-#include "platform/environment.h"
-#include "platform/sockets.h"
 
 namespace platform {
 namespace {
@@ -14,10 +11,7 @@ namespace {
 class LibcSockets : public Sockets {
  public:
   int WSAStartup(WORD /*version*/, WsaData* data) override {
-    if (data != nullptr) {
-      data->version = 0x0202;
-      data->high_version = 0x0202;
-    }
+    if (data != nullptr) data->version = 0x0202;
     return 0;
   }
 
@@ -38,26 +32,11 @@ class LibcSockets : public Sockets {
   ServiceEntry entry_ = {0};
 };
 
-class ProcessEnvironment : public Environment {
- public:
-  // A null value removes the variable, as on Windows.
-  BOOL SetEnvironmentVariableA(const char* name, const char* value) override {
-    if (name == nullptr) return 0;
-    int result = value != nullptr ? setenv(name, value, 1) : unsetenv(name);
-    return result == 0;
-  }
-};
-
 }  // namespace
 
 Sockets& SystemSockets() {
   static LibcSockets sockets;
   return sockets;
-}
-
-Environment& SystemEnvironment() {
-  static ProcessEnvironment environment;
-  return environment;
 }
 
 }  // namespace platform

@@ -1,9 +1,7 @@
-// The standard library's side of the platform: the same on every system.
-#include <cstdio>
-#include <cstdlib>
-
-#include "platform/console.h"
+// The C library's heap: the same on every system.
 #include "platform/heap.h"
+
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -17,24 +15,11 @@ class CHeap : public Heap {
   void Release(void* block) override { std::free(block); }
 };
 
-class StdoutConsole : public Console {
- public:
-  void Write(const char* text) override {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-  }
-};
-
 }  // namespace
 
 Heap& StandardHeap() {
   static CHeap heap;
   return heap;
-}
-
-Console& StandardOutput() {
-  static StdoutConsole console;
-  return console;
 }
 
 }  // namespace platform
