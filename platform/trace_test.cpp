@@ -156,6 +156,24 @@ TEST(TraceTest, SafeguardNotSetUpIsToldWhileTheTraceListens) {
   EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
 }
 
+// A safeguard that may not hold is told with its reason, and checks made
+// only for the trace know whether it listens.
+TEST(TraceTest, SafeguardThatMayNotHoldIsToldWhileTheTraceListens) {
+  TraceOutput out;
+  EXPECT_FALSE(platform::SafeguardsListened());
+  {
+    platform::TracingSafeguards safeguards(out.log());
+    EXPECT_TRUE(platform::SafeguardsListened());
+    platform::SafeguardMayNotHold("the parent-death signal", "a reason");
+  }
+  EXPECT_FALSE(platform::SafeguardsListened());
+  platform::SafeguardMayNotHold("the parent-death signal", "unheard");
+  std::string text = out.Text();
+  EXPECT_NE(std::string::npos, text.find("the parent-death signal"));
+  EXPECT_NE(std::string::npos, text.find("a reason"));
+  EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
+}
+
 TEST(TraceTest, OnlyTheValueOneAsksForATrace) {
   const char* saved = std::getenv("TALVANE_TRACE");
   std::string kept = saved != nullptr ? saved : "";

@@ -1,12 +1,17 @@
 #include "platform/posix/child.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
+
+#include "platform/posix/privilege_change.h"
 #include "platform/posix/signal_relay.h"
 #include "platform/safeguards.h"
 
@@ -46,6 +51,7 @@ struct ChildStart {
   char* const* envp;
   const char* directory;
   bool inherit_descriptors;
+  bool child_signal_ignored;  // by the caller: ignored again before exec
   pid_t launcher;
   int report;
   sigset_t none;
@@ -68,6 +74,97 @@ void Tell(int report, Stage stage, int error) {
   _exit(kNotStartedStatus);
 }
 
+// Async-signal-safe.
+void SetChildSignal(void (*handler)(int)) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
+}
+
+// A caller that ignores SIGCHLD (a disposition that survives exec) would
+// have the kernel reap the child by itself and the launcher's wait fail:
+// while a child of the launcher's may run, SIGCHLD is at its default, and
+// the child gets the caller's disposition back before it runs its program.
+struct ChildSignal {
+  int children = 0;      // started and not yet reaped or given up
+  bool ignored = false;  // by the caller: put back once no child is left
+};
+ChildSignal g_child_signal;
+
+// With every signal blocked, before a child starts: whether the caller
+// ignores SIGCHLD, which is then at its default until ChildDone.
+bool DefaultChildSignal() {
+  if (g_child_signal.children == 0) {
+    struct sigaction current;
+    g_child_signal.ignored = sigaction(SIGCHLD, nullptr, &current) == 0 &&
+                             (current.sa_flags & SA_SIGINFO) == 0 &&
+                             current.sa_handler == SIG_IGN;
+    if (g_child_signal.ignored) SetChildSignal(SIG_DFL);
+  }
+  return g_child_signal.ignored;
+}
+
+// A child that was counted has been reaped or cannot be waited for, or
+// one that never started was not counted.
+void ChildDone(bool counted) {
+  if (counted && g_child_signal.children > 0) --g_child_signal.children;
+  if (g_child_signal.children > 0 || !g_child_signal.ignored) return;
+  SetChildSignal(SIG_IGN);
+  g_child_signal.ignored = false;
+}
+
+// A descriptor's number from its name in /proc/self/fd, else -1.
+int DescriptorNumber(const char* name) {
+  if (*name == '\0') return -1;
+  int number = 0;
+  for (; *name != '\0'; ++name) {
+    if (*name < '0' || *name > '9' || number > (INT_MAX - 9) / 10) return -1;
+    number = number * 10 + (*name - '0');
+  }
+  return number;
+}
+
+// Every number from 3 below the descriptor limit: only where /proc cannot
+// tell which are open, as a limit may be a million.
+void MarkBelowLimit() {
+  struct rlimit limit;
+  rlim_t end = 1024;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) end = limit.rlim_cur;
+  if (end > static_cast<rlim_t>(INT_MAX)) end = INT_MAX;
+  for (int fd = STDERR_FILENO + 1; static_cast<rlim_t>(fd) < end; ++fd) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+}
+
+// Every descriptor above standard error close-on-exec, rather than closed,
+// so that the report pipe stays open until the program runs. close_range
+// does it in one call from Linux 5.11; where it fails (ENOSYS before 5.9,
+// EINVAL for the flag on 5.9 and 5.10, EPERM under a seccomp profile older
+// than the call) the descriptors open are walked in /proc/self/fd, read
+// with getdents64 into a buffer on the stack: nothing allocates between
+// vfork and exec.
+void KeepDescriptorsFromProgram() {
+  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) {
+    MarkBelowLimit();
+    return;
+  }
+  alignas(struct dirent64) char buffer[1024];
+  ssize_t got;
+  while ((got = getdents64(directory, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      int fd = DescriptorNumber(entry->d_name);
+      if (fd > STDERR_FILENO && fd != directory) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+  }
+  close(directory);
+  if (got < 0) MarkBelowLimit();
+}
+
 // In the new process, sharing the parent's memory until exec: only
 // async-signal-safe calls. It starts with every signal blocked and leaves
 // them all unblocked for the program, as a program started afresh has
@@ -81,15 +178,11 @@ void Tell(int report, Stage stage, int error) {
   // signal would never come.
   if (getppid() != start.launcher) _exit(kOrphanedStatus);
   ResetRelayedSignals();
+  if (start.child_signal_ignored) SetChildSignal(SIG_IGN);
   if (start.directory != nullptr && chdir(start.directory) != 0) {
     EndUnstarted(start);
   }
-  // Close-on-exec rather than closed, so that the report pipe stays open
-  // until the program runs.
-  if (!start.inherit_descriptors &&
-      close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-    EndUnstarted(start);
-  }
+  if (!start.inherit_descriptors) KeepDescriptorsFromProgram();
   sigprocmask(SIG_SETMASK, &start.none, nullptr);
   execve(start.path, start.argv, start.envp);
   EndUnstarted(start);
@@ -150,8 +243,10 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
     int ignored;
     if (child > 0) Reap(child, 0, &ignored);
     StopRelay(0);
+    ChildDone(false);
     return error;
   }
+  ++g_child_signal.children;
   RelayTo(child);
   *pid = child;
   return 0;
@@ -177,10 +272,20 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
   start.launcher = getpid();
   start.report = -1;
   sigemptyset(&start.none);
+  // Checked only for the trace, where it is told.
+  if (SafeguardsListened()) {
+    std::string why = PrivilegeChangeAtExec(path);
+    if (!why.empty()) {
+      why += " (the kernel clears the signal at a start that changes "
+             "privileges)";
+      SafeguardMayNotHold("the parent-death signal", why.c_str());
+    }
+  }
 
   sigset_t all, previous;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &previous);
+  start.child_signal_ignored = DefaultChildSignal();
   int error = SpawnBlocked(&start, pid);
   // Signals that came meanwhile are delivered now, and relayed.
   sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -194,14 +299,19 @@ bool IsCreationFailure(int error) {
 }
 
 // The child is waited for without being reaped first, so that its pid
-// stays its own while the relay lets go of it.
+// stays its own while the relay lets go of it. A wait that fails lets go of
+// it too: nothing is relayed to a pid the system may have given to another
+// process.
 bool WaitForChild(pid_t pid, int* wait_status) {
   siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
-    if (errno != EINTR) return false;
-  }
+  int waited;
+  do {
+    waited = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+  } while (waited != 0 && errno == EINTR);
   StopRelay(pid);
-  return Reap(pid, 0, wait_status);
+  bool reaped = waited == 0 && Reap(pid, 0, wait_status);
+  ChildDone(true);
+  return reaped;
 }
 
 int PollChild(pid_t pid, int* wait_status) {
@@ -209,11 +319,17 @@ int PollChild(pid_t pid, int* wait_status) {
   info.si_pid = 0;
   while (waitid(P_PID, static_cast<id_t>(pid), &info,
                 WEXITED | WNOHANG | WNOWAIT) != 0) {
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) {
+      StopRelay(pid);
+      ChildDone(true);
+      return -1;
+    }
   }
   if (info.si_pid == 0) return 0;
   StopRelay(pid);
-  return Reap(pid, WNOHANG, wait_status) ? 1 : -1;
+  int result = Reap(pid, WNOHANG, wait_status) ? 1 : -1;
+  ChildDone(true);
+  return result;
 }
 
 int ExitCodeOf(int wait_status) {
