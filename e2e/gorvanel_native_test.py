@@ -17,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import callers  # noqa: E402
 import changing_files  # noqa: E402
 import launcher_lifecycle  # noqa: E402
 
@@ -266,12 +267,12 @@ class CallerTest(GorvanelCase):
                 self.record.unlink(missing_ok=True)
                 outcome = self.run_gorvanel(
                     "-l", env={"STUB_JAVA_EXIT": str(status)},
-                    preexec_fn=harness.ignoring_child_signal)
+                    preexec_fn=callers.ignoring_child_signal)
                 record = self.assertLaunched(
                     outcome, args=["-l"], status=min(status, 1),
                     stdout=execution_error(f"EXE006:{status}")
                     if status > 1 else b"")
-                if harness.sigchld_ignored_reaches_java():
+                if callers.sigchld_ignored_reaches_java():
                     self.assertIn(signal.SIGCHLD, record.ignored)
 
     def test_only_the_standard_descriptors_reach_java(self):
@@ -288,11 +289,11 @@ class CloseRangeTest(GorvanelCase):
     the call is missing, is the ENOSYS leg (seccomp_leg.py)."""
 
     def test_java_starts_with_only_the_standard_descriptors(self):
-        for mode in (harness.CLOSE_RANGE_EPERM, harness.CLOSE_RANGE_EINVAL):
+        for mode in (callers.CLOSE_RANGE_EPERM, callers.CLOSE_RANGE_EINVAL):
             with self.subTest(mode=mode):
-                wrap, why = harness.seccomp_wrapper(BUILD, mode)
+                wrap, why = callers.seccomp_wrapper(BUILD, mode)
                 if wrap is None:
-                    harness.skip_unless_ci(self, why)
+                    callers.skip_unless_ci(self, why)
                 self.record.unlink(missing_ok=True)
                 with open(self.root / "held", "wb") as held:
                     outcome = self.run_gorvanel(

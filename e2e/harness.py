@@ -13,7 +13,6 @@ import contextlib
 import os
 import shlex
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -356,53 +355,6 @@ def _invoked_as(name, executable, cwd, env, scratch):
         yield
     finally:
         path.unlink()
-
-
-# --- Callers and systems of other kinds (Linux) ----------------------------
-
-def ignoring_child_signal():
-    """A preexec_fn: the program starts with SIGCHLD ignored, a disposition
-    that survives exec and that some daemons and service scripts leave."""
-    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
-
-
-def sigchld_ignored_reaches_java():
-    """Whether an ignored SIGCHLD can reach the Java VM as a launcher
-    passes it on: not under valgrind (LAUNCHER_WRAPPER), which keeps
-    SIGCHLD for itself and starts a program with it at its default."""
-    wrapper = launcher_wrapper()
-    return not (wrapper and Path(wrapper[0]).name == "valgrind")
-
-
-def on_ci():
-    return os.environ.get("CI") == "true"
-
-
-def skip_unless_ci(test, reason):
-    """Skips the test for a reason of this machine; with CI=true, fails."""
-    if on_ci():
-        test.fail(f"{reason} (CI=true needs it)")
-    test.skipTest(reason)
-
-
-# seccomp_wrapper's modes (e2e/seccomp_wrapper.c), each as a system an
-# operator may have: Linux 4.18, a seccomp profile older than close_range,
-# Linux 5.9 or 5.10.
-ENOSYS_AFTER_4_18 = "enosys-after-4.18"
-CLOSE_RANGE_EPERM = "close_range=EPERM"
-CLOSE_RANGE_EINVAL = "close_range=EINVAL"
-
-
-def seccomp_wrapper(build, mode):
-    """The command prefix that runs a program under seccomp_wrapper in
-    mode, and None; or None and why the mode cannot be had here."""
-    wrapper = Path(build) / "e2e" / "seccomp_wrapper"
-    if not wrapper.is_file():
-        return None, f"{wrapper} is missing: build the tree first"
-    probe = run([wrapper, "--probe", mode], timeout=30)
-    if probe.status != 0:
-        return None, probe.stderr.decode(errors="replace").strip()
-    return [str(wrapper), mode], None
 
 
 # --- Private mount namespaces (Linux) --------------------------------------

@@ -17,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import callers  # noqa: E402
 import changing_files  # noqa: E402
 import launcher_lifecycle  # noqa: E402
 
@@ -174,9 +175,9 @@ class CallerTest(TarvoCase):
                 self.record.unlink(missing_ok=True)
                 record = self.assertLaunched(
                     self.run_tarvo("x", env={"STUB_JAVA_EXIT": str(status)},
-                                   preexec_fn=harness.ignoring_child_signal),
+                                   preexec_fn=callers.ignoring_child_signal),
                     args=["x"], status=status)
-                if harness.sigchld_ignored_reaches_java():
+                if callers.sigchld_ignored_reaches_java():
                     self.assertIn(signal.SIGCHLD, record.ignored)
 
     def test_callers_descriptors_reach_java(self):

@@ -1,16 +1,13 @@
 #include "platform/posix/child.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
-
+#include "platform/posix/descriptors.h"
 #include "platform/posix/privilege_change.h"
 #include "platform/posix/signal_relay.h"
 #include "platform/safeguards.h"
@@ -112,57 +109,6 @@ void ChildDone(bool counted) {
   if (g_child_signal.children > 0 || !g_child_signal.ignored) return;
   SetChildSignal(SIG_IGN);
   g_child_signal.ignored = false;
-}
-
-// A descriptor's number from its name in /proc/self/fd, else -1.
-int DescriptorNumber(const char* name) {
-  if (*name == '\0') return -1;
-  int number = 0;
-  for (; *name != '\0'; ++name) {
-    if (*name < '0' || *name > '9' || number > (INT_MAX - 9) / 10) return -1;
-    number = number * 10 + (*name - '0');
-  }
-  return number;
-}
-
-// Every number from 3 below the descriptor limit: only where /proc cannot
-// tell which are open, as a limit may be a million.
-void MarkBelowLimit() {
-  struct rlimit limit;
-  rlim_t end = 1024;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) end = limit.rlim_cur;
-  if (end > static_cast<rlim_t>(INT_MAX)) end = INT_MAX;
-  for (int fd = STDERR_FILENO + 1; static_cast<rlim_t>(fd) < end; ++fd) {
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-}
-
-// Every descriptor above standard error close-on-exec, rather than closed,
-// so that the report pipe stays open until the program runs. close_range
-// does it in one call from Linux 5.11; where it fails (ENOSYS before 5.9,
-// EINVAL for the flag on 5.9 and 5.10, EPERM under a seccomp profile older
-// than the call) the descriptors open are walked in /proc/self/fd, read
-// with getdents64 into a buffer on the stack: nothing allocates between
-// vfork and exec.
-void KeepDescriptorsFromProgram() {
-  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-  int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directory < 0) {
-    MarkBelowLimit();
-    return;
-  }
-  alignas(struct dirent64) char buffer[1024];
-  ssize_t got;
-  while ((got = getdents64(directory, buffer, sizeof buffer)) > 0) {
-    for (ssize_t at = 0; at < got;) {
-      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-      at += entry->d_reclen;
-      int fd = DescriptorNumber(entry->d_name);
-      if (fd > STDERR_FILENO && fd != directory) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-  }
-  close(directory);
-  if (got < 0) MarkBelowLimit();
 }
 
 // In the new process, sharing the parent's memory until exec: only
