@@ -12,8 +12,9 @@ class SafeguardListener {
   virtual ~SafeguardListener() = default;
   // `safeguard` could not be set up; `error` is errno or GetLastError().
   virtual void NotSetUp(const char* safeguard, unsigned long error) = 0;
-  // `safeguard` was set up but may not hold, for the reason `why`.
-  virtual void MayNotHold(const char* safeguard, const char* why) = 0;
+  // `safeguard` was set up but may not hold, for the reason `why`; a
+  // listener that does not override it hears nothing of that.
+  virtual void MayNotHold(const char* /*safeguard*/, const char* /*why*/) {}
 };
 
 // Who hears of a safeguard left out: null, as at the start, for nobody.
