@@ -27,8 +27,16 @@ What it measures:
      the peak resident memory of each beside the sample installation's
      (the figure of 2.).
   4. Both launchers through a real Java VM (see JvmSetup).
+  5. What gorvanel's start costs where close_range fails (as under a
+     seccomp profile older than the call): the same runs under
+     e2e/seccomp_wrapper with close_range failing (EPERM, so that the
+     descriptors are walked in /proc/self/fd), with every call newer than
+     Linux 4.18 failing, and with nothing failing (the filter's own cost),
+     interleaved.
 
-Needs hyperfine and a C compiler; Linux only (reads /proc).
+The minimal launcher and the yardstick are built with the launchers, with
+the same flags (BUILD_DIR/bench). Needs hyperfine; Linux only (reads
+/proc).
 """
 
 import argparse
@@ -123,13 +131,10 @@ class Installation:
         bin_dir.mkdir(exist_ok=True)
         self.tarvo = self._copy(build / "bin" / "tarvo", bin_dir)
         self.gorvanel = self._copy(build / "bin" / "gorvanel", bin_dir)
-        self.minimal = bin_dir / "minimal_launcher"
-        self.yardstick = bin_dir / "yardstick"
-        for program in (self.minimal, self.yardstick):
-            subprocess.run(["cc", "-O2", "-Wall", "-Wextra", "-Werror", "-o",
-                            str(program),
-                            str(REPO / "bench" / f"{program.name}.c")],
-                           check=True)
+        # Built with the launchers' flags (bench/CMakeLists.txt).
+        self.minimal = self._copy(build / "bench" / "minimal_launcher",
+                                  bin_dir)
+        self.yardstick = self._copy(build / "bench" / "yardstick", bin_dir)
 
     @staticmethod
     def _copy(source, directory):
@@ -257,11 +262,16 @@ def hyperfine(label, commands, env, runs, warmup, work, ignore_failure=False):
     return {r["command"]: r for r in json.loads(out.read_text())["results"]}
 
 
-def interleaved(commands, rounds, warmup):
+def interleaved(commands, rounds, warmup, cpu=None):
     """Times each command once a round, in a new random order each round,
     so that a drift in the machine's speed falls on all of them alike.
-    commands: {name: (argv, env)}; returns {name: [seconds, ...]}."""
+    commands: {name: (argv, env)}; returns {name: [seconds, ...]}. cpu, a
+    dict, gets {name: [seconds, ...]} of the processor time each run took
+    (user and system, the command's and its waited-for children's), which
+    a busy machine disturbs less than the time on the clock."""
     times = {name: [] for name in commands}
+    if cpu is not None:
+        cpu.update({name: [] for name in commands})
     order = list(commands)
     shuffle = random.Random(1).shuffle
     quiet = [(os.POSIX_SPAWN_OPEN, fd, os.devnull, flags, 0)
@@ -274,9 +284,11 @@ def interleaved(commands, rounds, warmup):
             argv = [str(a) for a in argv]
             started = time.perf_counter()
             pid = os.posix_spawn(argv[0], argv, env, file_actions=quiet)
-            os.waitpid(pid, 0)
+            _, _, usage = os.wait4(pid, 0)
             if round_number >= warmup:
                 times[name].append(time.perf_counter() - started)
+                if cpu is not None:
+                    cpu[name].append(usage.ru_utime + usage.ru_stime)
     return times
 
 
@@ -477,6 +489,33 @@ class Bench:
         return {name: (times[name], times[f"{name}'s yardstick"])
                 for name in self.yardsticks}
 
+    def close_range_fallback(self):
+        """gorvanel under the seccomp wrapper in each mode, interleaved:
+        {mode: times}, or None (why said) where the wrapper cannot run."""
+        wrapper = self.build / "e2e" / "seccomp_wrapper"
+        section("gorvanel where close_range fails")
+        if not wrapper.is_file():
+            print(f"{wrapper} is missing (a build without tests): skipped")
+            return None
+        modes = ("pass", "close_range=EPERM", "enosys-after-4.18")
+        for mode in modes:
+            probe = subprocess.run([wrapper, "--probe", mode],
+                                   capture_output=True, text=True)
+            if probe.returncode != 0:
+                print(f"seccomp_wrapper {mode}: {probe.stderr.strip()}: "
+                      "skipped")
+                return None
+        commands = {mode: ([wrapper, mode] + self.gorvanel, self.env)
+                    for mode in modes}
+        for mode, (argv, env) in commands.items():
+            verify(f"gorvanel under seccomp_wrapper {mode}", argv, env,
+                   self.gorvanel_child)
+        rounds = 100 if self.quick else 2000
+        print(f"{rounds} interleaved rounds")
+        cpu = {}
+        times = interleaved(commands, rounds, self.warmup, cpu)
+        return times, cpu
+
     def memory(self):
         section("peak resident memory")
         figures = {name: peak_memory(argv, self.env, self.work, self.repeat)
@@ -632,6 +671,31 @@ def report_paired(paired):
           "standard errors.")
 
 
+def report_fallback(fallback):
+    times, cpu = fallback
+    rounds = len(times["pass"])
+    print(f"\ngorvanel -l under e2e/seccomp_wrapper, {rounds} interleaved "
+          "rounds: close_range working (pass: the filter alone), failing "
+          "with EPERM (the descriptors are walked in /proc/self/fd), and "
+          "every call newer than Linux 4.18 failing with ENOSYS:\n")
+    print("| Mode | Mean [ms] | Median [ms] | − pass [µs] | Processor "
+          "time, mean [ms] | − pass [µs] |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for mode, values in times.items():
+        extra = ["", ""]
+        if mode != "pass":
+            for i, series in enumerate((times, cpu)):
+                difference, error = paired_difference(series[mode],
+                                                      series["pass"])
+                extra[i] = f"{difference * 1e6:.1f} ± {error * 1e6:.1f}"
+        print(f"| {mode} | {ms(statistics.mean(values))} | "
+              f"{ms(statistics.median(values))} | {extra[0]} | "
+              f"{ms(statistics.mean(cpu[mode]))} | {extra[1]} |")
+    print("\nThe differences are the means of the rounds' differences with "
+          "two standard errors. Processor time: user and system time of "
+          "gorvanel and the stub it waited for (wait4).")
+
+
 def report_memory(memory, repeat):
     print(f"\nPeak resident memory of the launcher process itself (largest "
           f"VmHWM of {repeat} runs, read while its child waited; the "
@@ -714,8 +778,7 @@ def main():
     options = parser.parse_args()
     if not sys.platform.startswith("linux"):
         fail("runs on Linux only")
-    for tool, why in (("hyperfine", "Debian: apt-get install hyperfine"),
-                      ("cc", "a C compiler for the minimal launcher")):
+    for tool, why in (("hyperfine", "Debian: apt-get install hyperfine"),):
         if shutil.which(tool) is None:
             fail(f"{tool} is not installed ({why})")
     if os.getegid() != 0 and 0 not in os.getgroups():
@@ -730,6 +793,7 @@ def main():
     bench.check_commands()
     startup = bench.startup()
     paired = bench.startup_paired()
+    fallback = bench.close_range_fallback()
     memory = bench.memory()
     sizes = bench.registry_sizes()
     jvm, jvm_results = bench.jvm()
@@ -745,6 +809,8 @@ def main():
           "Reproduce with `make bench`.\n")
     report_startup(startup, bench.runs)
     report_paired(paired)
+    if fallback:
+        report_fallback(fallback)
     report_memory(memory, bench.repeat)
     report_sizes(sizes, memory)
     if jvm_results:

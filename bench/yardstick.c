@@ -10,7 +10,9 @@
  * one matches). Then it starts
  * PROGRAM with PROGRAM [ARGUMENT...] as its argument vector in a child that
  * gets SIGTERM should this process die first, waits for it and ends with
- * its status (128 + the signal when one ended it). */
+ * its status (128 + the signal when one ended it). As the launchers do, it
+ * waits with SIGCHLD at its default where its caller ignores it, and the
+ * child gets the caller's disposition back. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -79,6 +81,8 @@ int main(int argc, char** argv) {
   pid_t parent = getpid();
   pid_t pid;
   int status;
+  struct sigaction caller, default_action;
+  int ignored;
   if (argc < 3 || (strcmp(argv[1], "tarvo") != 0 &&
                    strcmp(argv[1], "gorvanel") != 0)) {
     fputs("usage: yardstick tarvo|gorvanel PROGRAM [ARGUMENT...]\n", stderr);
@@ -90,10 +94,19 @@ int main(int argc, char** argv) {
   } else if (!groups()) {
     return 1;
   }
+  /* An ignored SIGCHLD would have the kernel reap the child itself. */
+  ignored = sigaction(SIGCHLD, NULL, &caller) == 0 &&
+            (caller.sa_flags & SA_SIGINFO) == 0 && caller.sa_handler == SIG_IGN;
+  if (ignored) {
+    memset(&default_action, 0, sizeof(default_action));
+    default_action.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &default_action, NULL);
+  }
   pid = vfork();
   if (pid == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent) _exit(128 + SIGTERM);
+    if (ignored) sigaction(SIGCHLD, &caller, NULL);
     execve(argv[2], argv + 2, environ);
     _exit(127);
   }

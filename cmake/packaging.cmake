@@ -46,6 +46,12 @@ set(CPACK_LAUNCHERS_PYTHON "${Python3_EXECUTABLE}")
 set(CPACK_LAUNCHERS_RELEASE_SCRIPT ${CMAKE_SOURCE_DIR}/tools/release.py)
 set(CPACK_LAUNCHERS_SOURCE_DATE_EPOCH ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize_packages.cmake)
+# The .deb's description ends with the systems the programs run on,
+# measured from the built programs (cmake/package_systems.cmake).
+set(CPACK_LAUNCHERS_FLOOR_SCRIPT ${CMAKE_SOURCE_DIR}/tools/linux_floor.py)
+set(CPACK_LAUNCHERS_PROGRAMS
+    "${CMAKE_BINARY_DIR}/bin/tarvo;${CMAKE_BINARY_DIR}/bin/gorvanel")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package_systems.cmake)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)

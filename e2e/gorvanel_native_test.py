@@ -17,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import callers  # noqa: E402
 import changing_files  # noqa: E402
 import launcher_lifecycle  # noqa: E402
 
@@ -87,21 +88,25 @@ class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
         keys = {harness.PROVIDER_KEY: directories, harness.SITE_KEY: site}
         harness.write_registry(self.registry, keys)
 
-    def run_gorvanel(self, *args, env=None, user=None,
-                     timeout=harness.RUN_TIMEOUT):
+    def run_gorvanel(self, *args, env=None, user=None, wrap=None,
+                     timeout=harness.RUN_TIMEOUT, **popen):
         """Runs gorvanel with args (as another user when user gives
-        as_user's keywords); returns its result and the stub's records."""
+        as_user's keywords; under the command prefix wrap, outside any
+        LAUNCHER_WRAPPER); returns its result and the stub's records.
+        popen: preexec_fn, pass_fds."""
         full_env = harness.clean_environment(
             TALVANE_REGISTRY=self.registry,
             **harness.stub_environment(self.record))
         full_env.update(env or {})
         outer = None
-        if user is not None:
+        if user is not None or wrap is not None:
             def outer(command):
-                return harness.as_user(command, **user)
+                if user is not None:
+                    command = harness.as_user(command, **user)
+                return list(wrap or []) + command
         result = harness.run_launcher([self.program] + list(args),
                                       env=full_env, cwd=self.root, outer=outer,
-                                      timeout=timeout)
+                                      timeout=timeout, **popen)
         return result, harness.read_records(self.record)
 
     def expected_argv(self, args=(), java=None, opt=None):
@@ -248,6 +253,53 @@ class SignalTest(launcher_lifecycle.SignalCases, GorvanelCase):
 
     def signalled_outcome(self, sig):
         return 1, execution_error(f"EXE006:{128 + int(sig)}")
+
+
+class CallerTest(GorvanelCase):
+    """Callers as operators' systems have them."""
+
+    def test_caller_ignoring_sigchld_gets_the_java_status(self):
+        # The kernel would reap the Java VM by itself and the wait fail:
+        # gorvanel reported EXE006:259 for any VM and sent SIGKILL to a pid
+        # no longer its child's. The VM gets the caller's disposition.
+        for status in (0, 1, 2):
+            with self.subTest(status=status):
+                self.record.unlink(missing_ok=True)
+                outcome = self.run_gorvanel(
+                    "-l", env={"STUB_JAVA_EXIT": str(status)},
+                    preexec_fn=callers.ignoring_child_signal)
+                record = self.assertLaunched(
+                    outcome, args=["-l"], status=min(status, 1),
+                    stdout=execution_error(f"EXE006:{status}")
+                    if status > 1 else b"")
+                if callers.sigchld_ignored_reaches_java():
+                    self.assertIn(signal.SIGCHLD, record.ignored)
+
+    def test_only_the_standard_descriptors_reach_java(self):
+        with open(self.root / "held", "wb") as held:
+            outcome = self.run_gorvanel("-l", pass_fds=[held.fileno()])
+        record = self.assertLaunched(outcome, args=["-l"])
+        self.assertEqual(record.fds, [0, 1, 2])
+
+
+class CloseRangeTest(GorvanelCase):
+    """close_range refused, as on Linux 5.9 and 5.10 (EINVAL for
+    CLOSE_RANGE_CLOEXEC) and under a container's seccomp profile older
+    than the call (EPERM): every run ended with EXE005. Linux 4.18, where
+    the call is missing, is the ENOSYS leg (seccomp_leg.py)."""
+
+    def test_java_starts_with_only_the_standard_descriptors(self):
+        for mode in (callers.CLOSE_RANGE_EPERM, callers.CLOSE_RANGE_EINVAL):
+            with self.subTest(mode=mode):
+                wrap, why = callers.seccomp_wrapper(BUILD, mode)
+                if wrap is None:
+                    callers.skip_unless_ci(self, why)
+                self.record.unlink(missing_ok=True)
+                with open(self.root / "held", "wb") as held:
+                    outcome = self.run_gorvanel(
+                        "-l", wrap=wrap, pass_fds=[held.fileno()])
+                record = self.assertLaunched(outcome, args=["-l"])
+                self.assertEqual(record.fds, [0, 1, 2])
 
 
 class JavaCommandTest(GorvanelCase):

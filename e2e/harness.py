@@ -138,6 +138,8 @@ class Record:
     argv: list
     env: dict = field(default_factory=dict)  # CLASSPATH, LIB when set
     cmdline: bytes = None                    # Windows: GetCommandLineA()
+    fds: list = None      # Linux: the descriptors open at its start
+    ignored: list = None  # Linux: the signals it started with ignored
 
     def text_argv(self):
         return [a.decode("utf-8", "surrogateescape") for a in self.argv]
@@ -171,6 +173,9 @@ def read_records(path):
             current.argv.append(bytes.fromhex(value))
         elif key == "cmdline":
             current.cmdline = bytes.fromhex(value)
+        elif key in ("fds", "ignored"):
+            text = bytes.fromhex(value).decode("ascii")
+            setattr(current, key, [int(n) for n in text.split(",") if n])
         elif key == "end":
             if argc != len(current.argv):
                 raise ValueError(f"{path}:{number}: argc {argc} but "
@@ -227,16 +232,18 @@ def clean_environment(**extra):
     return env
 
 
-def run(argv, env=None, cwd=None, timeout=RUN_TIMEOUT, executable=None):
+def run(argv, env=None, cwd=None, timeout=RUN_TIMEOUT, executable=None,
+        **popen):
     """Runs argv with no input and returns its status and output. Output
     goes through files, not pipes: a process left behind holding them
     (a wineserver, say) must not keep the caller waiting. A negative
-    status means the program was killed by that signal."""
+    status means the program was killed by that signal. popen: more of
+    subprocess.run's arguments (preexec_fn, pass_fds)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         completed = subprocess.run(
             [str(a) if isinstance(a, Path) else a for a in argv],
             stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env,
-            cwd=cwd, timeout=timeout, executable=executable)
+            cwd=cwd, timeout=timeout, executable=executable, **popen)
         out.seek(0)
         err.seek(0)
         return Result(completed.returncode, out.read(), err.read())
@@ -265,19 +272,20 @@ def launcher_wrapper():
 
 
 def run_launcher(argv, env=None, cwd=None, executable=None, outer=None,
-                 timeout=RUN_TIMEOUT):
+                 timeout=RUN_TIMEOUT, **popen):
     """Runs a launcher as run() does, under LAUNCHER_WRAPPER when that is
     set. executable is the program when argv[0] names it otherwise. outer
     turns the launcher's command into the one to run (as_user,
     with_bind_mounts), so that the wrapper runs inside it, with the
-    launcher's user and mounts."""
+    launcher's user and mounts. popen as for run()."""
     with launcher_command(argv, env, cwd, executable) as command:
         if outer is None:
             result = run(command.argv, env=command.env, cwd=cwd,
-                         executable=command.executable, timeout=timeout)
+                         executable=command.executable, timeout=timeout,
+                         **popen)
         else:
             result = run(outer(command.argv), env=command.env, cwd=cwd,
-                         timeout=timeout)
+                         timeout=timeout, **popen)
         command.outcome = result.describe()
     return result
 

@@ -1,11 +1,17 @@
 """Reading a Windows program file (PE) without running it: its machine, its
-resources (manifest, version information) and its import table."""
+resources (manifest, version information), its import table, its
+DllCharacteristics and the names of its symbol table."""
 
 import struct
 import xml.etree.ElementTree as ElementTree
 
 MACHINE_I386 = 0x14C
 MACHINE_AMD64 = 0x8664
+
+# DllCharacteristics
+HIGH_ENTROPY_VA = 0x20
+DYNAMIC_BASE = 0x40
+NX_COMPAT = 0x100
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -20,9 +26,14 @@ class PeFile:
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE file")
         self.machine, sections = struct.unpack_from("<HH", data, pe + 4)
+        self._symbol_table, self._symbol_count = struct.unpack_from(
+            "<II", data, pe + 12)
         optional_size = struct.unpack_from("<H", data, pe + 20)[0]
         optional = pe + 24
         magic = struct.unpack_from("<H", data, optional)[0]
+        # At the same place in PE32 and PE32+.
+        self.dll_characteristics = struct.unpack_from("<H", data,
+                                                      optional + 70)[0]
         self.wide = magic == 0x20B  # PE32+: 64-bit fields
         self._directories = optional + {0x10B: 96, 0x20B: 112}[magic]
         table = optional + optional_size
@@ -31,6 +42,24 @@ class PeFile:
             virtual_size, rva, raw_size, raw = struct.unpack_from(
                 "<IIII", data, table + 40 * i + 8)
             self._spans.append((rva, max(virtual_size, raw_size), raw))
+
+    def symbols(self):
+        """The names in the COFF symbol table, which a program that was not
+        stripped keeps (the packages' copies are stripped)."""
+        names = set()
+        strings = self._symbol_table + 18 * self._symbol_count
+        i = 0
+        while i < self._symbol_count:
+            record = self._symbol_table + 18 * i
+            short = self.data[record:record + 8]
+            if short[:4] == b"\0\0\0\0":
+                start = strings + struct.unpack_from("<I", short, 4)[0]
+                name = self.data[start:self.data.index(b"\0", start)]
+            else:
+                name = short.rstrip(b"\0")
+            names.add(name.decode("ascii", "replace"))
+            i += 1 + self.data[record + 17]  # and its auxiliary records
+        return names
 
     def directory(self, index):
         """The RVA of data directory `index` (0 when there is none)."""

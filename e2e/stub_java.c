@@ -6,7 +6,9 @@
  *
  * Record: a "begin" line, then one "key=hex" line per item, then "end".
  * Keys: argc (decimal), argv (one line per element, in order), CLASSPATH
- * and LIB (only when set), cmdline (Windows only: GetCommandLineA). The
+ * and LIB (only when set), cmdline (Windows only: GetCommandLineA), fds
+ * and ignored (Linux only: the descriptors open and the signals ignored
+ * when the stub started, each a list of numbers such as "0,1,2"). The
  * values are hex so that blanks, quotes and line breaks survive intact. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,10 +17,20 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <errno.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
+#endif
+
+#ifdef __SANITIZE_ADDRESS__
+/* Built with the sanitizers, the stub still looks for no leaks: started
+ * set-user-ID to another user, as a test of the parent-death signal's limit
+ * starts it, it could not (LeakSanitizer cannot trace such a process), and
+ * it is the launchers' leaks that matter. */
+int __lsan_is_turned_off(void);
+int __lsan_is_turned_off(void) { return 1; }
 #endif
 
 /* Longest wait, so that a stub its launcher failed to take along still
@@ -37,10 +49,44 @@ static void put_env(FILE* out, const char* name) {
   if (value != NULL) put_hex(out, name, value);
 }
 
+#ifndef _WIN32
+/* Appends ",<number>" (the first without its comma) while it fits. */
+static void put_number(char* list, size_t size, long number) {
+  size_t used = strlen(list);
+  snprintf(list + used, size - used, "%s%ld", used > 0 ? "," : "", number);
+}
+
+/* What the launcher handed on, taken before the record file is opened: the
+ * descriptors open, in the order /proc lists them, and the signals
+ * ignored. */
+static void inherited(char* fds, char* ignored, size_t size) {
+  DIR* dir = opendir("/proc/self/fd");
+  struct dirent* entry;
+  int sig;
+  fds[0] = ignored[0] = '\0';
+  while (dir != NULL && (entry = readdir(dir)) != NULL) {
+    if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir))
+      put_number(fds, size, atol(entry->d_name));
+  }
+  if (dir != NULL) closedir(dir);
+  for (sig = 1; sig < NSIG; ++sig) {
+    struct sigaction action;
+    if (sigaction(sig, NULL, &action) == 0 &&
+        (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_IGN)
+      put_number(ignored, size, sig);
+  }
+}
+#endif
+
 static void write_record(const char* path, int argc, char** argv) {
-  /* Binary mode: the record's line ends stay LF on every platform. */
-  FILE* out = fopen(path, "ab");
+  FILE* out;
   int i;
+#ifndef _WIN32
+  char fds[512], ignored[512]; /* of one size, for inherited() */
+  inherited(fds, ignored, sizeof(fds));
+#endif
+  /* Binary mode: the record's line ends stay LF on every platform. */
+  out = fopen(path, "ab");
   if (out == NULL) {
     fprintf(stderr, "stub java: cannot open %s\n", path);
     exit(70);
@@ -52,6 +98,9 @@ static void write_record(const char* path, int argc, char** argv) {
   put_env(out, "LIB");
 #ifdef _WIN32
   put_hex(out, "cmdline", GetCommandLineA());
+#else
+  put_hex(out, "fds", fds);
+  put_hex(out, "ignored", ignored);
 #endif
   fputs("end\n", out);
   fclose(out);

@@ -8,6 +8,8 @@ the services database and a stub Java VM that records how it was started.
 import os
 import shutil
 import signal
+import stat
+import struct
 import sys
 import tempfile
 import unittest
@@ -15,6 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import callers  # noqa: E402
 import changing_files  # noqa: E402
 import launcher_lifecycle  # noqa: E402
 
@@ -77,8 +80,11 @@ class TarvoCase(harness.LauncherChecks, unittest.TestCase):
                              if isinstance(content, str) else content)
 
     def run_tarvo(self, *args, env=None, argv0=None, cwd=None, mounts=None,
-                  program=None):
-        """Runs tarvo with args; returns its result and the stub's records."""
+                  program=None, user=None, timeout=harness.RUN_TIMEOUT,
+                  **popen):
+        """Runs tarvo with args (as another user when user gives as_user's
+        keywords); returns its result and the stub's records. popen:
+        preexec_fn, pass_fds."""
         full_env = harness.clean_environment(
             TALVANE_REGISTRY=self.registry,
             **harness.stub_environment(self.record))
@@ -90,8 +96,12 @@ class TarvoCase(harness.LauncherChecks, unittest.TestCase):
             self.assertIsNone(argv0, "argv[0] cannot be set in a namespace")
             def outer(command):
                 return harness.with_bind_mounts(command, mounts)
+        if user is not None:
+            def outer(command):
+                return harness.as_user(command, **user)
         result = harness.run_launcher(argv, env=full_env, cwd=cwd or self.root,
-                                      executable=program, outer=outer)
+                                      executable=program, outer=outer,
+                                      timeout=timeout, **popen)
         return result, harness.read_records(self.record)
 
     def expected_argv(self, java=None, args=(), rmiport=None, nfport=None,
@@ -143,6 +153,31 @@ class ExitStatusTest(harness.TarvoExitStatusCases, TarvoCase):
                 self.assertLaunched(
                     self.run_tarvo(env={"STUB_JAVA_SIGNAL": str(int(sig))}),
                     status=128 + int(sig))
+
+
+class CallerTest(TarvoCase):
+    """Callers as operators' systems have them."""
+
+    def test_caller_ignoring_sigchld_gets_the_java_status(self):
+        # The kernel would reap the Java VM by itself and the wait fail:
+        # tarvo ended with 255 whatever the VM returned. The VM gets the
+        # caller's disposition.
+        for status in (0, 3):
+            with self.subTest(status=status):
+                self.record.unlink(missing_ok=True)
+                record = self.assertLaunched(
+                    self.run_tarvo("x", env={"STUB_JAVA_EXIT": str(status)},
+                                   preexec_fn=callers.ignoring_child_signal),
+                    args=["x"], status=status)
+                if callers.sigchld_ignored_reaches_java():
+                    self.assertIn(signal.SIGCHLD, record.ignored)
+
+    def test_callers_descriptors_reach_java(self):
+        # As system() hands them on.
+        with open(self.root / "held", "wb") as held:
+            outcome = self.run_tarvo("x", pass_fds=[held.fileno()])
+            record = self.assertLaunched(outcome, args=["x"])
+            self.assertIn(held.fileno(), record.fds)
 
 
 class SignalTest(launcher_lifecycle.SignalCases, TarvoCase):
@@ -208,6 +243,30 @@ class IniFileTest(TarvoCase):
             self.run_tarvo("a", mounts=[(stub, "/bin/java")]),
             args=["a"], java="/bin/java")
 
+    def test_ini_that_is_no_regular_file_is_not_read(self):
+        # A FIFO kept tarvo waiting in fopen for ever; /dev/zero read as a
+        # line of NUL bytes, an empty directory, and /bin/java ran. Neither
+        # is read: the registry names the Java runtime.
+        workdir = self.root / "work"
+        workdir.mkdir()
+        for name, make, bare in (
+                ("FIFO", os.mkfifo, False),
+                ("FIFO in the current directory", os.mkfifo, True),
+                ("link to /dev/zero",
+                 lambda path: path.symlink_to("/dev/zero"), False)):
+            with self.subTest(name):
+                directory = workdir if bare else self.program.parent
+                ini = directory / "tarvo.ini"
+                ini.unlink(missing_ok=True)
+                make(ini)
+                self.record.unlink(missing_ok=True)
+                outcome = self.run_tarvo(
+                    "a", argv0="tarvo" if bare else None,
+                    cwd=workdir if bare else None, timeout=30)
+                self.assertLaunched(outcome, args=["a"],
+                                    java=self.registry_jre / "bin" / "java")
+                ini.unlink()
+
     def test_bare_program_name_reads_ini_in_working_directory(self):
         workdir = self.root / "work"
         workdir.mkdir()
@@ -230,6 +289,62 @@ class IniFileTest(TarvoCase):
                 self.assertLaunched(
                     self.run_tarvo("a", argv0=argv0, cwd=self.root),
                     args=["a"], java=java / "bin" / "java")
+
+
+class DeathSignalTraceTest(TarvoCase):
+    """A Java program whose start changes privileges loses the parent-death
+    signal: the trace says so, and only the trace. (The check lies in the
+    platform layer that gorvanel starts its Java VM with too.)"""
+
+    def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to give the Java program privileges")
+        super().setUp()
+        # The stub runs as another user and tarvo may: everything readable,
+        # the record writable.
+        for path in [self.root] + list(self.root.rglob("*")):
+            if not path.is_symlink():
+                mode = path.stat().st_mode
+                path.chmod(0o755 if path.is_dir() or mode & stat.S_IXUSR
+                           else 0o644)
+        self.record.touch()
+        self.record.chmod(0o666)
+        self.java = self.jre / "bin" / "java"
+
+    def warned(self, **kw):
+        """Whether a traced run named the parent-death signal as lost for
+        our Java program."""
+        result, _ = self.run_tarvo("a", env={"TALVANE_TRACE": "1"}, **kw)
+        self.assertEqual(result.status, 0, result.describe())
+        return any(b"parent-death signal" in line and
+                   str(self.java).encode() in line
+                   for line in result.stderr.splitlines())
+
+    def test_trace_tells_of_a_set_id_java_program(self):
+        self.assertFalse(self.warned())
+        for name, owner, mode in (("set-user-ID", (65534, -1), 0o4755),
+                                  ("set-group-ID", (-1, 65534), 0o2755)):
+            with self.subTest(name):
+                os.chown(self.java, *owner)
+                self.java.chmod(mode)  # after chown, which clears the bits
+                self.assertTrue(self.warned())
+                self.record.write_bytes(b"")
+                self.assertLaunched(self.run_tarvo("a"), args=["a"])
+                os.chown(self.java, 0, 0)
+                self.java.chmod(0o755)
+
+    def test_trace_tells_of_file_capabilities(self):
+        # As setcap cap_net_bind_service=+ep would set them (revision 2).
+        capability = struct.pack("<5I", 0x02000001, 1 << 10, 0, 0, 0)
+        try:
+            os.setxattr(self.java, "security.capability", capability)
+        except OSError as error:
+            self.skipTest(f"file capabilities cannot be set here: {error}")
+        if shutil.which("setpriv") is None:
+            self.skipTest("needs setpriv to run as another user")
+        self.assertTrue(self.warned(user={"uid": 65534, "gid": 65534}))
+        # Root gets every capability anyway: nothing to tell.
+        self.assertFalse(self.warned())
 
 
 class RegistryTest(TarvoCase):

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The Windows programs as files, read without running them: the "asInvoker"
-manifest, the version information, and which system calls each imports.
+manifest, the version information, which system calls each imports, and
+the hardening that operators' security scans look for.
 
     python3 e2e/windows_files_test.py [--build-dir build/windows-i686] [-v]
 """
@@ -13,8 +14,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from pe_file import (PeFile, VersionNode, execution_level,  # noqa: E402
-                     version_numbers)
+from pe_file import (DYNAMIC_BASE, HIGH_ENTROPY_VA,  # noqa: E402
+                     MACHINE_AMD64, NX_COMPAT, PeFile, VersionNode,
+                     execution_level, version_numbers)
 
 BUILD = harness.build_dir("windows-i686")
 
@@ -143,6 +145,50 @@ class ImportTableTest(unittest.TestCase):
                 self.assertEqual(
                     (OWN_CALLS[other] - runtime) & imports[program], set(),
                     f"{other}'s calls imported by {program}.exe")
+
+
+class HardeningTest(unittest.TestCase):
+    """Address-space layout randomization (with high entropy in a 64-bit
+    program), no execution of data, the stack protector and the checked
+    calls of mingw-w64's static runtime (cmake/hardening.cmake)."""
+
+    def test_layout_randomized_and_data_not_executable(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                pe = read_pe(f"bin/{program}.exe")
+                wanted = DYNAMIC_BASE | NX_COMPAT
+                if pe.machine == MACHINE_AMD64:
+                    wanted |= HIGH_ENTROPY_VA
+                self.assertEqual(pe.dll_characteristics & wanted, wanted,
+                                 f"DllCharacteristics "
+                                 f"{pe.dll_characteristics:#06x}")
+
+    def test_stack_protector(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                # A 32-bit program's C names carry a leading underscore.
+                names = {n.lstrip("_") for n in
+                         read_pe(f"bin/{program}.exe").symbols()}
+                self.assertTrue({"stack_chk_fail", "stack_chk_guard"} <=
+                                names, "no stack protector "
+                                "(-fstack-protector-strong)")
+
+    def test_own_code_compiled_with_checked_calls(self):
+        # mingw-w64's checked calls are those of string.h, and the
+        # compiler sees every such call of the launchers to be safe: none
+        # shows in the programs. So the flags each of their objects was
+        # compiled with are read from the build.
+        for target in ("platform", "tarvo_logic", "gorvanel_logic", "tarvo",
+                       "gorvanel"):
+            with self.subTest(target=target):
+                flags = harness.built_file(
+                    BUILD, f"CMakeFiles/{target}.dir/flags.make").read_text()
+                line = re.search(r"^CXX_FLAGS = (.*)$", flags, re.M).group(1)
+                words = line.split()
+                self.assertIn("-D_FORTIFY_SOURCE=2", words)
+                self.assertIn("-fstack-protector-strong", words)
+                self.assertNotRegex(line, r"-O0\b",
+                                    "checked calls need an optimized build")
 
 
 if __name__ == "__main__":

@@ -13,4 +13,10 @@ void SafeguardNotSetUp(const char* safeguard, unsigned long error) {
   if (g_listener != nullptr) g_listener->NotSetUp(safeguard, error);
 }
 
+void SafeguardMayNotHold(const char* safeguard, const char* why) {
+  if (g_listener != nullptr) g_listener->MayNotHold(safeguard, why);
+}
+
+bool SafeguardsListened() { return g_listener != nullptr; }
+
 }  // namespace platform

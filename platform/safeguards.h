@@ -12,6 +12,9 @@ class SafeguardListener {
   virtual ~SafeguardListener() = default;
   // `safeguard` could not be set up; `error` is errno or GetLastError().
   virtual void NotSetUp(const char* safeguard, unsigned long error) = 0;
+  // `safeguard` was set up but may not hold, for the reason `why`; a
+  // listener that does not override it hears nothing of that.
+  virtual void MayNotHold(const char* /*safeguard*/, const char* /*why*/) {}
 };
 
 // Who hears of a safeguard left out: null, as at the start, for nobody.
@@ -19,5 +22,10 @@ void ListenToSafeguards(SafeguardListener* listener);
 
 // For the platform layer: tells the listener, if any.
 void SafeguardNotSetUp(const char* safeguard, unsigned long error);
+void SafeguardMayNotHold(const char* safeguard, const char* why);
+
+// Whether anyone listens: a check made only to tell the listener is left
+// out without one, so that a run without the trace does no more work.
+bool SafeguardsListened();
 
 }  // namespace platform

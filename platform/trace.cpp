@@ -39,6 +39,10 @@ void TracingSafeguards::NotSetUp(const char* safeguard, unsigned long error) {
             error);
 }
 
+void TracingSafeguards::MayNotHold(const char* safeguard, const char* why) {
+  log_.Line("%s may be lost: %s", safeguard, why);
+}
+
 LONG TracingRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
                                     DWORD options, DWORD access,
                                     HKEY* result) {

@@ -39,6 +39,7 @@ class TracingSafeguards : public SafeguardListener {
   TracingSafeguards(const TracingSafeguards&) = delete;
   TracingSafeguards& operator=(const TracingSafeguards&) = delete;
   void NotSetUp(const char* safeguard, unsigned long error) override;
+  void MayNotHold(const char* safeguard, const char* why) override;
 
  private:
   TraceLog& log_;

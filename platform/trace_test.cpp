@@ -45,20 +45,28 @@ TEST(TraceTest, RegistryCallsPassThroughAndAreExplained) {
       out.Text());
 }
 
-// A safeguard left out is named, with its error, while a trace listens,
-// and to nobody once the trace has ended.
-TEST(TraceTest, SafeguardNotSetUpIsToldWhileTheTraceListens) {
+// A safeguard left out, or one that may not hold, is told with its reason
+// while a trace listens, and to nobody once the trace has ended; checks made
+// only for the trace know whether it listens.
+TEST(TraceTest, SafeguardsAreToldWhileTheTraceListens) {
   platform_test::TraceOutput out;
+  EXPECT_FALSE(platform::SafeguardsListened());
   {
     platform::TracingSafeguards safeguards(out.log());
+    EXPECT_TRUE(platform::SafeguardsListened());
     platform::SafeguardNotSetUp("the job object", 5);
+    platform::SafeguardMayNotHold("the parent-death signal", "a reason");
   }
+  EXPECT_FALSE(platform::SafeguardsListened());
   platform::SafeguardNotSetUp("the console control handler", 6);
+  platform::SafeguardMayNotHold("the parent-death signal", "unheard");
   std::string text = out.Text();
   EXPECT_NE(std::string::npos, text.find("the job object"));
   EXPECT_NE(std::string::npos, text.find("5"));
+  EXPECT_NE(std::string::npos, text.find("a reason"));
   EXPECT_EQ(std::string::npos, text.find("console"));
-  EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(std::string::npos, text.find("unheard"));
+  EXPECT_EQ(2, std::count(text.begin(), text.end(), '\n'));
 }
 
 TEST(TraceTest, OnlyTheValueOneAsksForATrace) {

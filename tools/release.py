@@ -11,7 +11,8 @@
         packages (paths relative to BUILD: `cd build && sha256sum -c
         packages/SHA256SUMS` checks them) and, beside it, TOOL-VERSIONS: the
         commit, SOURCE_DATE_EPOCH and the versions of the tools that made
-        them. `make package` runs it last.
+        them, and the oldest C library and kernel the Linux programs run
+        on (tools/linux_floor.py). `make package` runs it last.
 """
 
 import argparse
@@ -27,6 +28,7 @@ import zipfile
 from pathlib import Path
 
 import archives
+import linux_floor
 
 REPO = Path(__file__).resolve().parent.parent
 
@@ -209,6 +211,14 @@ def write_sums(build):
     lines += [f"  {p}" for p in debian_packages(owned)] or ["  (none found: not Debian?)"]
     lines += ["", "Tools:"]
     lines += [f"  {what}: {program}: {version}" for what, program, version in tools]
+    # The oldest systems the Linux programs run on, from their symbol
+    # versions (tools/linux_floor.py): what the README's table explains.
+    native = [build / p for p in PROGRAMS if p.startswith("native/")]
+    try:
+        floor = linux_floor.lines(native)
+    except (OSError, ValueError, subprocess.CalledProcessError) as error:
+        raise ReleaseError(f"the Linux programs' floor: {error}") from error
+    lines += ["", "The Linux programs run on:"] + [f"  {line}" for line in floor]
     (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
     print(f"release: {out / 'SHA256SUMS'}:")
     print(sums, end="")

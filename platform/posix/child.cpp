@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/descriptors.h"
+#include "platform/posix/privilege_change.h"
 #include "platform/posix/signal_relay.h"
 #include "platform/safeguards.h"
 
@@ -46,6 +48,7 @@ struct ChildStart {
   char* const* envp;
   const char* directory;
   bool inherit_descriptors;
+  bool child_signal_ignored;  // by the caller: ignored again before exec
   pid_t launcher;
   int report;
   sigset_t none;
@@ -68,6 +71,46 @@ void Tell(int report, Stage stage, int error) {
   _exit(kNotStartedStatus);
 }
 
+// Async-signal-safe.
+void SetChildSignal(void (*handler)(int)) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
+}
+
+// A caller that ignores SIGCHLD (a disposition that survives exec) would
+// have the kernel reap the child by itself and the launcher's wait fail:
+// while a child of the launcher's may run, SIGCHLD is at its default, and
+// the child gets the caller's disposition back before it runs its program.
+struct ChildSignal {
+  int children = 0;      // started and not yet reaped or given up
+  bool ignored = false;  // by the caller: put back once no child is left
+};
+ChildSignal g_child_signal;
+
+// With every signal blocked, before a child starts: whether the caller
+// ignores SIGCHLD, which is then at its default until ChildDone.
+bool DefaultChildSignal() {
+  if (g_child_signal.children == 0) {
+    struct sigaction current;
+    g_child_signal.ignored = sigaction(SIGCHLD, nullptr, &current) == 0 &&
+                             (current.sa_flags & SA_SIGINFO) == 0 &&
+                             current.sa_handler == SIG_IGN;
+    if (g_child_signal.ignored) SetChildSignal(SIG_DFL);
+  }
+  return g_child_signal.ignored;
+}
+
+// A child that was counted has been reaped or cannot be waited for, or
+// one that never started was not counted.
+void ChildDone(bool counted) {
+  if (counted && g_child_signal.children > 0) --g_child_signal.children;
+  if (g_child_signal.children > 0 || !g_child_signal.ignored) return;
+  SetChildSignal(SIG_IGN);
+  g_child_signal.ignored = false;
+}
+
 // In the new process, sharing the parent's memory until exec: only
 // async-signal-safe calls. It starts with every signal blocked and leaves
 // them all unblocked for the program, as a program started afresh has
@@ -81,15 +124,11 @@ void Tell(int report, Stage stage, int error) {
   // signal would never come.
   if (getppid() != start.launcher) _exit(kOrphanedStatus);
   ResetRelayedSignals();
+  if (start.child_signal_ignored) SetChildSignal(SIG_IGN);
   if (start.directory != nullptr && chdir(start.directory) != 0) {
     EndUnstarted(start);
   }
-  // Close-on-exec rather than closed, so that the report pipe stays open
-  // until the program runs.
-  if (!start.inherit_descriptors &&
-      close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-    EndUnstarted(start);
-  }
+  if (!start.inherit_descriptors) KeepDescriptorsFromProgram();
   sigprocmask(SIG_SETMASK, &start.none, nullptr);
   execve(start.path, start.argv, start.envp);
   EndUnstarted(start);
@@ -150,8 +189,10 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
     int ignored;
     if (child > 0) Reap(child, 0, &ignored);
     StopRelay(0);
+    ChildDone(false);
     return error;
   }
+  ++g_child_signal.children;
   RelayTo(child);
   *pid = child;
   return 0;
@@ -177,10 +218,20 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
   start.launcher = getpid();
   start.report = -1;
   sigemptyset(&start.none);
+  // Checked only for the trace, where it is told.
+  if (SafeguardsListened()) {
+    std::string why = PrivilegeChangeAtExec(path);
+    if (!why.empty()) {
+      why += " (the kernel clears the signal at a start that changes "
+             "privileges)";
+      SafeguardMayNotHold("the parent-death signal", why.c_str());
+    }
+  }
 
   sigset_t all, previous;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &previous);
+  start.child_signal_ignored = DefaultChildSignal();
   int error = SpawnBlocked(&start, pid);
   // Signals that came meanwhile are delivered now, and relayed.
   sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -194,14 +245,19 @@ bool IsCreationFailure(int error) {
 }
 
 // The child is waited for without being reaped first, so that its pid
-// stays its own while the relay lets go of it.
+// stays its own while the relay lets go of it. A wait that fails lets go of
+// it too: nothing is relayed to a pid the system may have given to another
+// process.
 bool WaitForChild(pid_t pid, int* wait_status) {
   siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
-    if (errno != EINTR) return false;
-  }
+  int waited;
+  do {
+    waited = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+  } while (waited != 0 && errno == EINTR);
   StopRelay(pid);
-  return Reap(pid, 0, wait_status);
+  bool reaped = waited == 0 && Reap(pid, 0, wait_status);
+  ChildDone(true);
+  return reaped;
 }
 
 int PollChild(pid_t pid, int* wait_status) {
@@ -209,11 +265,17 @@ int PollChild(pid_t pid, int* wait_status) {
   info.si_pid = 0;
   while (waitid(P_PID, static_cast<id_t>(pid), &info,
                 WEXITED | WNOHANG | WNOWAIT) != 0) {
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) {
+      StopRelay(pid);
+      ChildDone(true);
+      return -1;
+    }
   }
   if (info.si_pid == 0) return 0;
   StopRelay(pid);
-  return Reap(pid, WNOHANG, wait_status) ? 1 : -1;
+  int result = Reap(pid, WNOHANG, wait_status) ? 1 : -1;
+  ChildDone(true);
+  return result;
 }
 
 int ExitCodeOf(int wait_status) {

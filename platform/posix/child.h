@@ -19,7 +19,9 @@ struct ChildOptions {
 // argument vector, no signal blocked and the launcher's ignored signals
 // ignored. 0 with *pid set, or the error number of the failure. Until it
 // has been waited for, the launcher's signals are relayed to it
-// (signal_relay.h); it gets SIGTERM should the launcher die first.
+// (signal_relay.h); it gets SIGTERM should the launcher die first. Until
+// then SIGCHLD is at its default here even where the caller ignores it, so
+// that the child can be waited for.
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid);
 
@@ -28,7 +30,9 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
 bool IsCreationFailure(int error);
 
 // Waits for the child to end, retrying when a signal interrupts: true with
-// its wait status, false when it cannot be waited for.
+// its wait status, false when it cannot be waited for. Either way the child
+// is let go: its pid may belong to another process now and must never be
+// signalled. So does PollChild once it gives 1 or -1.
 bool WaitForChild(pid_t pid, int* wait_status);
 
 // Looks without blocking: 1 ended (status set), 0 still running, -1 error.

@@ -30,6 +30,9 @@ struct ChildProcess {
   pid_t pid;
   bool ended;
   DWORD exit_code;  // valid once ended
+  // A wait failed: the child may have been reaped by the system, its pid
+  // given to another process. Nothing is known of it, nothing sent to it.
+  bool lost;
 };
 
 // The thread handle stands for the child's main thread; nothing is done
@@ -54,8 +57,11 @@ void RecordEnd(ChildProcess* child, DWORD exit_code) {
 // Reaps the child if it has ended already; true when it has.
 bool CheckEnded(ChildProcess* child) {
   if (child->ended) return true;
+  if (child->lost) return false;
   int wait_status;
-  if (PollChild(child->pid, &wait_status) != 1) return false;
+  int polled = PollChild(child->pid, &wait_status);
+  if (polled == -1) child->lost = true;
+  if (polled != 1) return false;
   RecordEnd(child, static_cast<DWORD>(ExitCodeOf(wait_status)));
   return true;
 }
@@ -72,6 +78,7 @@ DWORD WaitWithLimit(ChildProcess* child, DWORD milliseconds) {
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     if (CheckEnded(child)) return kWaitObject0;
+    if (child->lost) return kWaitFailed;
     if (MillisecondsSince(start) >= static_cast<long>(milliseconds)) {
       return kWaitTimeout;
     }
@@ -107,7 +114,7 @@ class SpawnedProcesses : public Processes {
     pid_t pid;
     if (SpawnChild(program.c_str(), args, options, &pid) != 0) return 0;
 
-    ChildProcess* process = new ChildProcess{pid, false, kStillActive};
+    ChildProcess* process = new ChildProcess{pid, false, kStillActive, false};
     ChildThread* thread = new ChildThread;
     processes_.insert(process);
     threads_.insert(thread);
@@ -124,27 +131,37 @@ class SpawnedProcesses : public Processes {
     if (child == nullptr) return kWaitFailed;
     if (milliseconds != kInfinite) return WaitWithLimit(child, milliseconds);
     if (child->ended) return kWaitObject0;
+    if (child->lost) return kWaitFailed;
     int wait_status;
-    if (!WaitForChild(child->pid, &wait_status)) return kWaitFailed;
+    if (!WaitForChild(child->pid, &wait_status)) {
+      child->lost = true;
+      return kWaitFailed;
+    }
     RecordEnd(child, static_cast<DWORD>(ExitCodeOf(wait_status)));
     return kWaitObject0;
   }
 
+  // Fails for a child that was lost: its code cannot be read.
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {
     ChildProcess* child = FindProcess(process);
     if (child == nullptr || exit_code == nullptr) return 0;
-    *exit_code = CheckEnded(child) ? child->exit_code : kStillActive;
+    bool ended = CheckEnded(child);
+    if (child->lost) return 0;
+    *exit_code = ended ? child->exit_code : kStillActive;
     return 1;
   }
 
   // Like Windows, fails for a child that has ended already and leaves its
-  // exit code alone.
+  // exit code alone; fails too, sending nothing, for a child that was lost.
   BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
     ChildProcess* child = FindProcess(process);
-    if (child == nullptr || CheckEnded(child)) return 0;
+    if (child == nullptr || CheckEnded(child) || child->lost) return 0;
     if (kill(child->pid, SIGKILL) != 0) return 0;
     int wait_status;
-    if (!WaitForChild(child->pid, &wait_status)) return 0;
+    if (!WaitForChild(child->pid, &wait_status)) {
+      child->lost = true;
+      return 0;
+    }
     RecordEnd(child, exit_code);
     return 1;
   }

@@ -226,5 +226,28 @@ TEST_F(ProcessesTest, ChildStartsWithNoSignalBlockedAndTheIgnoredIgnored) {
   EXPECT_EQ(term.sa_handler, term_after.sa_handler);
 }
 
+// A child the system reaped behind the launcher's back (here: SIGCHLD
+// ignored only once it ran) cannot be waited for: the wait fails, its code
+// cannot be read, and nothing is sent to its pid, which may be another
+// process's by now.
+TEST_F(ProcessesTest, ChildReapedByTheSystemIsLost) {
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("/bin/sh -c \"exit 3\"", &info));
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(0, sigaction(SIGCHLD, &ignore, &previous));
+  pid_t pid = static_cast<pid_t>(info.dwProcessId);
+  for (int i = 0; i < 1000 && kill(pid, 0) == 0; ++i) usleep(5000);
+  EXPECT_EQ(kWaitFailed, processes_.WaitForSingleObject(info.hProcess, kInfinite));
+  DWORD code = 0xDEADu;
+  EXPECT_EQ(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(0xDEADu, code);
+  EXPECT_EQ(0, processes_.TerminateProcess(info.hProcess, 1));
+  EXPECT_EQ(kWaitFailed, processes_.WaitForSingleObject(info.hProcess, 10));
+  EXPECT_NE(0, processes_.CloseHandle(info.hThread));
+  EXPECT_NE(0, processes_.CloseHandle(info.hProcess));
+  sigaction(SIGCHLD, &previous, nullptr);
+}
+
 }  // namespace
 }  // namespace platform

@@ -86,7 +86,9 @@ TEST(SystemSecurityTest, CurrentProcessGroupsAndNames) {
   EXPECT_EQ(kErrorInvalidHandle, security.GetLastError());
 
   std::vector<gid_t> supplementary(getgroups(0, nullptr));
-  getgroups(static_cast<int>(supplementary.size()), supplementary.data());
+  ASSERT_EQ(static_cast<int>(supplementary.size()),
+            getgroups(static_cast<int>(supplementary.size()),
+                      supplementary.data()));
   const auto* record = reinterpret_cast<const TokenGroups*>(buffer.data());
   ASSERT_GE(record->GroupCount, 1u);
   std::vector<DWORD> gids;

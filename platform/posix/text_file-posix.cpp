@@ -2,7 +2,9 @@
 // written on Windows reads the same here.
 #include "platform/text_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -18,22 +20,34 @@ struct TextStream {
 
 namespace {
 
-// Windows will not open a directory as a file; here fopen would.
-bool IsDirectory(std::FILE* file) {
+// Only a regular file (or a link to one) is read. Windows will not open a
+// directory as a file; here fopen would, and it would wait for a writer of
+// a FIFO, forever if none comes, and read a device such as /dev/zero as a
+// file of NUL bytes. Anything else than a regular file is not opened at
+// all: the call is then one that cannot open the file.
+std::FILE* OpenRegularFile(const char* path) {
   struct stat info;
-  return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  // Should another kind of file take its place meanwhile, O_NONBLOCK keeps
+  // the open from waiting and the second look refuses it.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // Binary, so that the CR of a CR LF reaches the translation.
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 class TextModeFiles : public TextFiles {
  public:
   TextStream* Fopen(const char* path) override {
-    // Binary, so that the CR of a CR LF reaches the translation.
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = OpenRegularFile(path);
     if (file == nullptr) return nullptr;
-    if (IsDirectory(file)) {
-      std::fclose(file);
-      return nullptr;
-    }
     return new TextStream(file);
   }
 

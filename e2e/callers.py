@@ -1,0 +1,53 @@
+"""Callers and systems of other kinds than the tests' own (Linux): a caller
+that leaves SIGCHLD ignored, a kernel or a seccomp profile that refuses
+close_range or every call newer than Linux 4.18 (seccomp_wrapper.c)."""
+
+import os
+import signal
+from pathlib import Path
+
+import harness
+
+
+def ignoring_child_signal():
+    """A preexec_fn: the program starts with SIGCHLD ignored, a disposition
+    that survives exec and that some daemons and service scripts leave."""
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+
+
+def sigchld_ignored_reaches_java():
+    """Whether an ignored SIGCHLD can reach the Java VM as a launcher
+    passes it on: not under valgrind (LAUNCHER_WRAPPER), which keeps
+    SIGCHLD for itself and starts a program with it at its default."""
+    wrapper = harness.launcher_wrapper()
+    return not (wrapper and Path(wrapper[0]).name == "valgrind")
+
+
+def on_ci():
+    return os.environ.get("CI") == "true"
+
+
+def skip_unless_ci(test, reason):
+    """Skips the test for a reason of this machine; with CI=true, fails."""
+    if on_ci():
+        test.fail(f"{reason} (CI=true needs it)")
+    test.skipTest(reason)
+
+
+# Two of seccomp_wrapper's modes (e2e/seccomp_wrapper.c), each as a system
+# an operator may have: a seccomp profile older than close_range, Linux 5.9
+# or 5.10. (Linux 4.18 is the leg of seccomp_leg.py.)
+CLOSE_RANGE_EPERM = "close_range=EPERM"
+CLOSE_RANGE_EINVAL = "close_range=EINVAL"
+
+
+def seccomp_wrapper(build, mode):
+    """The command prefix that runs a program under seccomp_wrapper in
+    mode, and None; or None and why the mode cannot be had here."""
+    wrapper = Path(build) / "e2e" / "seccomp_wrapper"
+    if not wrapper.is_file():
+        return None, f"{wrapper} is missing: build the tree first"
+    probe = harness.run([wrapper, "--probe", mode], timeout=30)
+    if probe.status != 0:
+        return None, probe.stderr.decode(errors="replace").strip()
+    return [str(wrapper), mode], None

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""The Linux programs as files, read without running them: the hardening
+that operators' security scans look for, and the oldest C library and
+kernel they need.
+
+    python3 e2e/native_files_test.py [--build-dir build/native] [-v]
+"""
+
+import re
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+import harness  # noqa: E402
+import linux_floor  # noqa: E402
+
+BUILD = harness.build_dir("native")
+PROGRAMS = ("tarvo", "gorvanel")
+# Programs of their own built with the same flags: the bench yardsticks,
+# which make bench sets the launchers against.
+YARDSTICKS = ("bench/yardstick", "bench/minimal_launcher")
+
+DF_BIND_NOW = 0x8
+DF_1_NOW = 0x1
+DF_1_PIE = 0x08000000
+
+
+def readelf(*args):
+    return subprocess.run(["readelf", "-W", *map(str, args)],
+                          capture_output=True, text=True, check=True,
+                          env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+
+
+def dynamic_flags(path):
+    """(DT_FLAGS, DT_FLAGS_1) of a program, 0 for one it lacks."""
+    flags = {"FLAGS": 0, "FLAGS_1": 0}
+    for line in readelf("--dynamic", path).splitlines():
+        match = re.match(r"\s*0x([0-9a-f]+)\s+\((FLAGS(?:_1)?)\)\s+Flags:(.*)",
+                         line)
+        if match is None:
+            continue
+        names = match.group(3).split()
+        bits = {"BIND_NOW": DF_BIND_NOW} if match.group(2) == "FLAGS" else \
+            {"NOW": DF_1_NOW, "PIE": DF_1_PIE}
+        flags[match.group(2)] = sum(bits.get(n, 0) for n in names)
+    return flags["FLAGS"], flags["FLAGS_1"]
+
+
+def imported_names(path):
+    return {name for name, _, _ in linux_floor.imported(path)}
+
+
+class HardeningTest(unittest.TestCase):
+    """What dpkg-buildflags gives a Debian package with hardening=+all,
+    seen in the built programs."""
+
+    def programs(self):
+        return [harness.built_file(BUILD, f"bin/{p}") for p in PROGRAMS] + \
+               [harness.built_file(BUILD, p) for p in YARDSTICKS]
+
+    def test_position_independent(self):
+        for path in self.programs():
+            with self.subTest(program=path.name):
+                header = readelf("--file-header", path)
+                self.assertRegex(header, r"Type:\s+DYN")
+                self.assertTrue(dynamic_flags(path)[1] & DF_1_PIE,
+                                "no PIE flag")
+
+    def test_relocations_read_only_and_resolved_at_start(self):
+        for path in self.programs():
+            with self.subTest(program=path.name):
+                self.assertRegex(readelf("--program-headers", path),
+                                 r"\bGNU_RELRO\b", "no RELRO")
+                flags, flags_1 = dynamic_flags(path)
+                self.assertTrue(flags & DF_BIND_NOW or flags_1 & DF_1_NOW,
+                                "no BIND_NOW")
+
+    def test_stack_protector_and_checked_calls(self):
+        # A yardstick's few calls are all of sizes the compiler can see to
+        # be right, so none of them needs a check: only the launchers show
+        # the checked calls.
+        for path in self.programs():
+            with self.subTest(program=path.name):
+                names = imported_names(path)
+                self.assertTrue("__stack_chk_fail" in names,
+                                "no stack protector "
+                                "(-fstack-protector-strong)")
+                if path.name not in PROGRAMS:
+                    continue
+                checked = {n for n in names
+                           if re.fullmatch(r"__\w+_chk", n)} - \
+                    {"__stack_chk_fail"}
+                self.assertTrue(checked,
+                                "no checked call (-D_FORTIFY_SOURCE=2)")
+
+    def test_own_code_has_control_flow_protection(self):
+        # -fcf-protection marks each object IBT and SHSTK; the linked
+        # program keeps the mark only when every object has it, and the C
+        # library's start files of Debian 12 do not: so the launchers' own
+        # objects are read.
+        if not re.fullmatch(r"x86_64|i.86", _machine()):
+            self.skipTest("-fcf-protection is for x86")
+        objects = list(BUILD.glob("CMakeFiles/*.dir/**/*.o"))
+        own = [o for o in objects
+               if re.match(r"(platform|tarvo_logic|gorvanel_logic|tarvo|"
+                           r"gorvanel)\.dir$", o.relative_to(BUILD).parts[1])]
+        self.assertTrue(own, "no object files of the launchers found")
+        for path in own:
+            with self.subTest(object=str(path.relative_to(BUILD))):
+                self.assertRegex(readelf("--notes", path),
+                                 r"x86 feature: IBT, SHSTK")
+
+
+def _machine():
+    return subprocess.run(["uname", "-m"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+class SystemFloorTest(unittest.TestCase):
+    """The oldest systems the launchers run on, as make package records
+    them (tools/linux_floor.py)."""
+
+    def programs(self):
+        return [harness.built_file(BUILD, f"bin/{p}") for p in PROGRAMS]
+
+    def test_close_range_is_the_only_newer_call_of_our_own(self):
+        # Any other wrapper of a call newer than Linux 4.18 would end the
+        # programs on such a kernel: the ENOSYS leg would fail, and the
+        # floor moves.
+        floor, calls = linux_floor.kernel_floor(self.programs())
+        self.assertEqual(set(calls) - linux_floor.WITH_FALLBACK, set(),
+                         f"newer system calls without a fallback: {calls}")
+        self.assertEqual(floor, linux_floor.KERNEL_FLOOR)
+
+
+if __name__ == "__main__":
+    unittest.main()

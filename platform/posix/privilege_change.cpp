@@ -1,0 +1,119 @@
+#include "platform/posix/privilege_change.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kRevisionMask = 0xFF000000u;
+constexpr std::uint32_t kRevision1 = 0x01000000u;
+constexpr std::uint32_t kEffective = 0x000001u;
+
+// The capability sets of a file (security.capability) or of this process,
+// 64 bits each.
+struct Capabilities {
+  std::uint64_t permitted = 0;
+  std::uint64_t inheritable = 0;
+  bool effective = false;  // a file's effective flag
+};
+
+std::uint32_t LittleEndian32(const unsigned char* bytes) {
+  return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
+         std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24;
+}
+
+// The file's capabilities: false when it has none (or they cannot be read).
+// Revision 1 holds 32 bits of each set, revisions 2 and 3 64; revision 3
+// adds the root id of a user namespace, which does not matter here.
+bool FileCapabilities(const char* path, Capabilities* caps) {
+  unsigned char data[24];
+  ssize_t size = getxattr(path, "security.capability", data, sizeof data);
+  if (size < 12) return false;
+  std::uint32_t magic = LittleEndian32(data);
+  const std::size_t words = (magic & kRevisionMask) == kRevision1 ? 1 : 2;
+  if (std::size_t(size) < 4 + 8 * words) return false;
+  for (std::size_t i = 0; i < words; ++i) {
+    const unsigned char* sets = data + 4 + 8 * i;  // permitted, inheritable
+    caps->permitted |= std::uint64_t(LittleEndian32(sets)) << (32 * i);
+    caps->inheritable |= std::uint64_t(LittleEndian32(sets + 4)) << (32 * i);
+  }
+  caps->effective = (magic & kEffective) != 0;
+  return true;
+}
+
+// This process's sets from /proc/self/status: permitted, inheritable and
+// bounding. None where it cannot be read, so that any file capability
+// counts as added.
+void OwnCapabilities(Capabilities* own, std::uint64_t* bounding) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  *bounding = ~std::uint64_t(0);
+  while (std::getline(status, line)) {
+    std::uint64_t* field = nullptr;
+    if (line.rfind("CapPrm:", 0) == 0) field = &own->permitted;
+    if (line.rfind("CapInh:", 0) == 0) field = &own->inheritable;
+    if (line.rfind("CapBnd:", 0) == 0) field = bounding;
+    if (field != nullptr) *field = std::strtoull(line.c_str() + 7, nullptr, 16);
+  }
+}
+
+std::string Id(const char* what, unsigned long id) {
+  return std::string(what) + " " + std::to_string(id);
+}
+
+}  // namespace
+
+std::string PrivilegeChangeAtExec(const char* path) {
+  uid_t ruid, euid, suid;
+  gid_t rgid, egid, sgid;
+  getresuid(&ruid, &euid, &suid);
+  getresgid(&rgid, &egid, &sgid);
+  if (ruid != euid) {
+    return "the launcher's real and effective user ids differ (" +
+           std::to_string(ruid) + " and " + std::to_string(euid) +
+           "), so any program it starts gains privileges";
+  }
+  if (rgid != egid) {
+    return "the launcher's real and effective group ids differ (" +
+           std::to_string(rgid) + " and " + std::to_string(egid) +
+           "), so any program it starts gains privileges";
+  }
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return "";
+  const std::string program(path);
+  if ((info.st_mode & S_ISUID) != 0 && info.st_uid != euid) {
+    return program + " is set-user-ID to " + Id("uid", info.st_uid) +
+           ", the launcher runs as " + Id("uid", euid);
+  }
+  // Set-group-ID without group execute permission marks mandatory
+  // locking, not a change of group.
+  if ((info.st_mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP) &&
+      info.st_gid != egid) {
+    return program + " is set-group-ID to " + Id("gid", info.st_gid) +
+           ", the launcher runs as " + Id("gid", egid);
+  }
+  // Root gets every capability at exec whatever the file holds.
+  Capabilities file;
+  if (euid == 0 || !FileCapabilities(path, &file)) return "";
+  Capabilities own;
+  std::uint64_t bounding;
+  OwnCapabilities(&own, &bounding);
+  const std::uint64_t gained =
+      ((file.permitted & bounding) | (file.inheritable & own.inheritable)) &
+      ~own.permitted;
+  if (gained != 0 || file.effective) {
+    return program +
+           " has file capabilities that raise the privileges it runs with";
+  }
+  return "";
+}
+
+}  // namespace platform
