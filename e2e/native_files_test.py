@@ -103,15 +103,20 @@ class HardeningTest(unittest.TestCase):
         # objects are read.
         if not re.fullmatch(r"x86_64|i.86", _machine()):
             self.skipTest("-fcf-protection is for x86")
-        objects = list(BUILD.glob("CMakeFiles/*.dir/**/*.o"))
-        own = [o for o in objects
-               if re.match(r"(platform|tarvo_logic|gorvanel_logic|tarvo|"
-                           r"gorvanel)\.dir$", o.relative_to(BUILD).parts[1])]
-        self.assertTrue(own, "no object files of the launchers found")
-        for path in own:
-            with self.subTest(object=str(path.relative_to(BUILD))):
-                self.assertRegex(readelf("--notes", path),
-                                 r"x86 feature: IBT, SHSTK")
+        for program in PROGRAMS:
+            link = (BUILD / "CMakeFiles" / f"{program}.dir" /
+                    "link.txt").read_text().split()
+            inputs = [BUILD / word for word in link
+                      if word.endswith((".o", ".a"))]
+            self.assertTrue(inputs, f"no object files of {program} found")
+            for path in inputs:
+                # One "File:" section for each member of an archive.
+                notes = readelf("--notes", path).split("File: ")
+                members = notes[1:] or notes
+                for member in members:
+                    with self.subTest(object=member.split("\n", 1)[0] or
+                                      path.name):
+                        self.assertRegex(member, r"x86 feature: IBT, SHSTK")
 
 
 def _machine():
