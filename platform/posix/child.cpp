@@ -46,7 +46,6 @@ struct ChildStart {
   const char* path;
   char* const* argv;
   char* const* envp;
-  const char* directory;
   bool inherit_descriptors;
   bool child_signal_ignored;  // by the caller: ignored again before exec
   pid_t launcher;
@@ -125,9 +124,6 @@ void ChildDone(bool counted) {
   if (getppid() != start.launcher) _exit(kOrphanedStatus);
   ResetRelayedSignals();
   if (start.child_signal_ignored) SetChildSignal(SIG_IGN);
-  if (start.directory != nullptr && chdir(start.directory) != 0) {
-    EndUnstarted(start);
-  }
   if (!start.inherit_descriptors) KeepDescriptorsFromProgram();
   sigprocmask(SIG_SETMASK, &start.none, nullptr);
   execve(start.path, start.argv, start.envp);
@@ -203,17 +199,10 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid) {
   std::vector<char*> argv = PointerArray(args);
-  std::vector<char*> envp;
-  char** environment = environ;
-  if (options.environment != nullptr) {
-    envp = PointerArray(*options.environment);
-    environment = envp.data();
-  }
   ChildStart start = {};
   start.path = path;
   start.argv = argv.data();
-  start.envp = environment;
-  start.directory = options.directory;
+  start.envp = environ;
   start.inherit_descriptors = options.inherit_descriptors;
   start.launcher = getpid();
   start.report = -1;

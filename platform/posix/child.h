@@ -10,13 +10,11 @@
 namespace platform {
 
 struct ChildOptions {
-  const char* directory = nullptr;          // null: the caller's own
-  const std::vector<std::string>* environment = nullptr;  // null: inherited
-  bool inherit_descriptors = true;          // false: only 0, 1 and 2 pass
+  bool inherit_descriptors = true;  // false: only 0, 1 and 2 pass
 };
 
 // Starts the program file `path` (no search, no shell) with `args` as its
-// argument vector, no signal blocked and the launcher's ignored signals
+// argument vector, in the caller's environment and directory, no signal blocked and the launcher's ignored signals
 // ignored. 0 with *pid set, or the error number of the failure. Until it
 // has been waited for, the launcher's signals are relayed to it
 // (signal_relay.h); it gets SIGTERM should the launcher die first. Until

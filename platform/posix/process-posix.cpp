@@ -5,7 +5,6 @@
 #include "platform/process.h"
 
 #include <signal.h>
-#include <time.h>
 
 #include <set>
 #include <string>
@@ -18,13 +17,7 @@ namespace platform {
 namespace {
 
 constexpr DWORD kWaitObject0 = 0;
-constexpr DWORD kWaitTimeout = 0x102;
 constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
-
-// How long a wait with a time limit sleeps between looks at the child.
-// (5 000 000 fits an int: the product is widened, never cut.)
-// NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result)
-constexpr long kPollNanoseconds = 5 * 1000 * 1000;
 
 struct ChildProcess {
   pid_t pid;
@@ -38,16 +31,6 @@ struct ChildProcess {
 // The thread handle stands for the child's main thread; nothing is done
 // with it but closing it.
 struct ChildThread {};
-
-// A Windows environment block: "NAME=value" texts, each with its
-// terminator, and an empty one at the end.
-std::vector<std::string> EnvironmentEntries(const char* block) {
-  std::vector<std::string> entries;
-  for (const char* p = block; *p != '\0'; p += entries.back().size() + 1) {
-    entries.emplace_back(p);
-  }
-  return entries;
-}
 
 void RecordEnd(ChildProcess* child, DWORD exit_code) {
   child->ended = true;
@@ -66,27 +49,6 @@ bool CheckEnded(ChildProcess* child) {
   return true;
 }
 
-long MillisecondsSince(const timespec& start) {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (now.tv_sec - start.tv_sec) * 1000 +
-         (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-DWORD WaitWithLimit(ChildProcess* child, DWORD milliseconds) {
-  timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    if (CheckEnded(child)) return kWaitObject0;
-    if (child->lost) return kWaitFailed;
-    if (MillisecondsSince(start) >= static_cast<long>(milliseconds)) {
-      return kWaitTimeout;
-    }
-    timespec pause = {0, kPollNanoseconds};
-    nanosleep(&pause, nullptr);
-  }
-}
-
 class SpawnedProcesses : public Processes {
  public:
   BOOL CreateProcessA(const char* application_name, char* command_line,
@@ -95,7 +57,12 @@ class SpawnedProcesses : public Processes {
                       void* environment, const char* current_directory,
                       StartupInfoA* /*startup_info*/,
                       ProcessInformation* info) override {
-    if (info == nullptr) return 0;
+    // The child runs in the launcher's own environment and directory: a
+    // block or a directory of its own is not served here.
+    if (info == nullptr || environment != nullptr ||
+        current_directory != nullptr) {
+      return 0;
+    }
     const char* line = command_line != nullptr ? command_line : application_name;
     if (line == nullptr) return 0;
     std::vector<std::string> args = SplitCommandLine(line);
@@ -103,14 +70,8 @@ class SpawnedProcesses : public Processes {
     // program; it is used as given, never looked up along a search path.
     std::string program = application_name != nullptr ? application_name
                                                        : args[0];
-    std::vector<std::string> entries;
     ChildOptions options;
-    options.directory = current_directory;
     options.inherit_descriptors = inherit_handles != 0;
-    if (environment != nullptr) {
-      entries = EnvironmentEntries(static_cast<const char*>(environment));
-      options.environment = &entries;
-    }
     pid_t pid;
     if (SpawnChild(program.c_str(), args, options, &pid) != 0) return 0;
 
@@ -125,11 +86,11 @@ class SpawnedProcesses : public Processes {
     return 1;
   }
 
-  // Waits on process handles only; a thread handle fails the wait.
+  // Waits on process handles only, and only without a time limit, as the
+  // launcher waits for its child; anything else fails the wait.
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
     ChildProcess* child = FindProcess(handle);
-    if (child == nullptr) return kWaitFailed;
-    if (milliseconds != kInfinite) return WaitWithLimit(child, milliseconds);
+    if (child == nullptr || milliseconds != kInfinite) return kWaitFailed;
     if (child->ended) return kWaitObject0;
     if (child->lost) return kWaitFailed;
     int wait_status;
