@@ -1,5 +1,6 @@
 #include "platform/posix/privilege_change.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -8,7 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <string>
 
 namespace platform {
 namespace {
@@ -49,20 +51,35 @@ bool FileCapabilities(const char* path, Capabilities* caps) {
   return true;
 }
 
+// The hex number after "\n<name>:" in `text`, or `otherwise`.
+std::uint64_t StatusField(const char* text, const char* name,
+                          std::uint64_t otherwise) {
+  const char* at = std::strstr(text, name);
+  return at != nullptr ? std::strtoull(at + std::strlen(name), nullptr, 16)
+                       : otherwise;
+}
+
 // This process's sets from /proc/self/status: permitted, inheritable and
 // bounding. None where it cannot be read, so that any file capability
-// counts as added.
+// counts as added. Read with plain calls: a stream would bring the C++
+// library's locale machinery into the program, and its start-up cost into
+// every run.
 void OwnCapabilities(Capabilities* own, std::uint64_t* bounding) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  *bounding = ~std::uint64_t(0);
-  while (std::getline(status, line)) {
-    std::uint64_t* field = nullptr;
-    if (line.rfind("CapPrm:", 0) == 0) field = &own->permitted;
-    if (line.rfind("CapInh:", 0) == 0) field = &own->inheritable;
-    if (line.rfind("CapBnd:", 0) == 0) field = bounding;
-    if (field != nullptr) *field = std::strtoull(line.c_str() + 7, nullptr, 16);
+  char text[4096];
+  std::size_t used = 0;
+  const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    ssize_t got;
+    while (used + 1 < sizeof text &&
+           (got = read(fd, text + used, sizeof text - 1 - used)) > 0) {
+      used += std::size_t(got);
+    }
+    close(fd);
   }
+  text[used] = '\0';
+  own->permitted = StatusField(text, "\nCapPrm:", 0);
+  own->inheritable = StatusField(text, "\nCapInh:", 0);
+  *bounding = StatusField(text, "\nCapBnd:", ~std::uint64_t(0));
 }
 
 std::string Id(const char* what, unsigned long id) {
