@@ -61,6 +61,7 @@ import harness  # noqa: E402  (registry text, the stub and its records)
 
 GOAL_RATIO = 1.10         # launcher's time / minimal launcher's time
 GOAL_YARDSTICK_RATIO = 1.05  # launcher's time / its yardstick's time
+GOAL_EXTRA_FAULTS = 2  # launcher's page faults less its yardstick's
 GOAL_PEAK_KIB = 2 * 1024  # the launcher's own peak resident memory
 GOAL_100MB_SECONDS = 0.3  # tarvo on a 100 MB registry file
 # Peak resident memory a 100 MB registry file may add to the sample
@@ -262,16 +263,19 @@ def hyperfine(label, commands, env, runs, warmup, work, ignore_failure=False):
     return {r["command"]: r for r in json.loads(out.read_text())["results"]}
 
 
-def interleaved(commands, rounds, warmup, cpu=None):
+def interleaved(commands, rounds, warmup, cpu=None, faults=None):
     """Times each command once a round, in a new random order each round,
     so that a drift in the machine's speed falls on all of them alike.
     commands: {name: (argv, env)}; returns {name: [seconds, ...]}. cpu, a
     dict, gets {name: [seconds, ...]} of the processor time each run took
     (user and system, the command's and its waited-for children's), which
-    a busy machine disturbs less than the time on the clock."""
+    a busy machine disturbs less than the time on the clock. faults, a
+    dict, likewise gets the page faults of each run (the command's and its
+    waited-for children's)."""
     times = {name: [] for name in commands}
-    if cpu is not None:
-        cpu.update({name: [] for name in commands})
+    for extra in (cpu, faults):
+        if extra is not None:
+            extra.update({name: [] for name in commands})
     order = list(commands)
     shuffle = random.Random(1).shuffle
     quiet = [(os.POSIX_SPAWN_OPEN, fd, os.devnull, flags, 0)
@@ -289,6 +293,8 @@ def interleaved(commands, rounds, warmup, cpu=None):
                 times[name].append(time.perf_counter() - started)
                 if cpu is not None:
                     cpu[name].append(usage.ru_utime + usage.ru_stime)
+                if faults is not None:
+                    faults[name].append(usage.ru_minflt + usage.ru_majflt)
     return times
 
 
@@ -474,7 +480,8 @@ class Bench:
 
     def startup_paired(self):
         """Each launcher and its yardstick, one after the other in a random
-        order each round: {launcher: (its times, its yardstick's)}."""
+        order each round: {launcher: (its times, its yardstick's, its page
+        faults, its yardstick's)}."""
         rounds = 100 if self.quick else 2000
         section(f"start-up against the yardsticks, interleaved: {rounds} "
                 "rounds")
@@ -482,11 +489,13 @@ class Bench:
         for name, yardstick in self.yardsticks.items():
             commands[name] = (getattr(self, name), self.env)
             commands[f"{name}'s yardstick"] = (yardstick, self.env)
-        times = interleaved(commands, rounds, self.warmup)
+        faults = {}
+        times = interleaved(commands, rounds, self.warmup, faults=faults)
         out = self.work / "results" / "startup-paired.json"
         out.parent.mkdir(exist_ok=True)
-        out.write_text(json.dumps(times))
-        return {name: (times[name], times[f"{name}'s yardstick"])
+        out.write_text(json.dumps({"times": times, "faults": faults}))
+        return {name: (times[name], times[f"{name}'s yardstick"],
+                       faults[name], faults[f"{name}'s yardstick"])
                 for name in self.yardsticks}
 
     def close_range_fallback(self):
@@ -654,9 +663,12 @@ def report_paired(paired):
           f"signal, and the wait), {rounds} interleaved rounds:\n")
     print("| Launcher | Mean [ms] | Yardstick mean [ms] | Launcher − "
           "yardstick [ms] | × yardstick, mean | × yardstick, median "
-          "| Goal ≤ 1.05 |")
-    print("|---|---:|---:|---:|---:|---:|---|")
-    for name, (launcher, yardstick) in paired.items():
+          "| Goal ≤ 1.05 | Page faults | Yardstick's | Goal: ≤ 2 more |")
+    print("|---|---:|---:|---:|---:|---:|---|---:|---:|---|")
+    for name, (launcher, yardstick, faults, yardstick_faults) in \
+            paired.items():
+        extra_faults = statistics.mean(faults) - statistics.mean(
+            yardstick_faults)
         difference, error = paired_difference(launcher, yardstick)
         ratio = statistics.mean(launcher) / statistics.mean(yardstick)
         median_ratio = (statistics.median(launcher) /
@@ -665,10 +677,14 @@ def report_paired(paired):
               f"{ms(statistics.mean(yardstick))} | "
               f"{difference * 1000:.3f} ± {error * 1000:.3f} | {ratio:.3f} | "
               f"{median_ratio:.3f} | "
-              f"{verdict(ratio <= GOAL_YARDSTICK_RATIO)} |")
+              f"{verdict(ratio <= GOAL_YARDSTICK_RATIO)} | "
+              f"{statistics.mean(faults):.1f} | "
+              f"{statistics.mean(yardstick_faults):.1f} | "
+              f"{verdict(extra_faults <= GOAL_EXTRA_FAULTS)} |")
     print("\nTimes from spawn to reaped exit, taken by this script; the "
           "difference is the mean of the rounds' differences with two "
-          "standard errors.")
+          "standard errors. Page faults are the means of each run's, the "
+          "stub it started included (the same stub for both).")
 
 
 def report_fallback(fallback):
