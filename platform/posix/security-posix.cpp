@@ -45,15 +45,21 @@ HANDLE CurrentProcessPseudoHandle() {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 }
 
+// A group with many members needs more room than the first try's: the
+// stack serves the common case, so that a lookup takes no heap.
 bool SystemGroupName(DWORD gid, std::string* name) {
-  std::vector<char> scratch(1024);
+  char first[1024];
+  std::vector<char> larger;
+  char* scratch = first;
+  std::size_t size = sizeof first;
   for (;;) {
     group entry;
     group* found = nullptr;
-    int rc = getgrgid_r(static_cast<gid_t>(gid), &entry, scratch.data(),
-                        scratch.size(), &found);
-    if (rc == ERANGE && scratch.size() < kMaxGroupScratch) {
-      scratch.resize(scratch.size() * 2);
+    int rc = getgrgid_r(static_cast<gid_t>(gid), &entry, scratch, size, &found);
+    if (rc == ERANGE && size < kMaxGroupScratch) {
+      size *= 2;
+      larger.resize(size);
+      scratch = larger.data();
       continue;
     }
     if (rc != 0 || found == nullptr || found->gr_name == nullptr) return false;
