@@ -4,7 +4,7 @@
 
 namespace platform {
 
-const RegistryRoot kRegistryRoots[5] = {
+constexpr RegistryRoot kRegistryRoots[5] = {
     {"hkey_classes_root", "hkcr", 0x80000000u},
     {"hkey_current_user", "hkcu", 0x80000001u},
     {"hkey_local_machine", "hklm", 0x80000002u},
