@@ -113,8 +113,11 @@ void AppendQuoted(char* buffer, std::size_t capacity, const char* text) {
 // backslashes are plain).
 void JavaProgram(char (&java)[kOptionSize], const char* java_runtime,
                  const platform::PathStyle& paths) {
-  std::snprintf(java, sizeof(java), "%s%cbin%cjava%s", java_runtime,
-                paths.separator, paths.separator, paths.program_suffix);
+  const char bin[] = {paths.separator, 'b', 'i', 'n', paths.separator, '\0'};
+  Copy(java, sizeof(java), java_runtime);
+  Append(java, sizeof(java), bin);
+  Append(java, sizeof(java), "java");
+  Append(java, sizeof(java), paths.program_suffix);
 }
 
 // The length of the line BuildCommandLine writes, counted without a buffer.
@@ -167,10 +170,8 @@ int ExecuteJavaCommand(platform::Processes& processes,
   }
   Copy(g_classpath, sizeof(g_classpath), cache.JarPath());
 
-  char etc_suffix[8];
-  char var_suffix[8];
-  std::snprintf(etc_suffix, sizeof(etc_suffix), "%cetc", paths.separator);
-  std::snprintf(var_suffix, sizeof(var_suffix), "%cvar", paths.separator);
+  const char etc_suffix[] = {paths.separator, 'e', 't', 'c', '\0'};
+  const char var_suffix[] = {paths.separator, 'v', 'a', 'r', '\0'};
   char optdir[kOptionSize];
   char etcdir[kOptionSize];
   char vardir[kOptionSize];

@@ -1,6 +1,6 @@
 #include "gorvanel/path_cache.h"
 
-#include <cstdio>
+#include <cstddef>
 #include <cstring>
 
 #include "gorvanel/registry_reader.h"
@@ -47,14 +47,17 @@ PathCache::PathCache(platform::Registry& registry,
 
 const char* PathCache::JarPath() {
   if (jar_path_[0] != '\0') return jar_path_;
-  char suffix[32];
-  std::snprintf(suffix, sizeof(suffix), "%cjava%carchive%cgorvanel.jar",
-                paths_.separator, paths_.separator, paths_.separator);
   if (ReadInto(registry_, kProviderKey, "optPathName",
                installation_directory_) == 1) {
-    int length = std::snprintf(jar_path_, sizeof(jar_path_), "%s%s",
-                               installation_directory_, suffix);
-    if (length > 0 && length < kPathFieldSize) return jar_path_;
+    const char suffix[] = "\\java\\archive\\gorvanel.jar";
+    const std::size_t directory = std::strlen(installation_directory_);
+    if (directory + sizeof(suffix) <= sizeof(jar_path_)) {
+      std::memcpy(jar_path_, installation_directory_, directory);
+      for (std::size_t i = 0; i < sizeof(suffix); ++i)
+        jar_path_[directory + i] =
+            suffix[i] == '\\' ? paths_.separator : suffix[i];
+      return jar_path_;
+    }
   }
   // A directory that leaves no room for the suffix would give a cut jar
   // path naming some other file: it counts as missing, and both fields stay
