@@ -33,16 +33,10 @@ void MarkBelowLimit() {
   }
 }
 
-}  // namespace
-
-// Close-on-exec rather than closed, so that the child's report pipe stays
-// open until the program runs. close_range does it in one call from Linux
-// 5.11; where it fails (ENOSYS before 5.9, EINVAL for the flag on 5.9 and
-// 5.10, EPERM under a seccomp profile older than the call) the descriptors
-// open are walked in /proc/self/fd, read with getdents64 into a buffer on
-// the stack, never a loop up to the descriptor limit while /proc can tell.
-void KeepDescriptorsFromProgram() {
-  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+// The descriptors open, walked in /proc/self/fd with getdents64 into a
+// buffer on the stack; below the limit where /proc cannot be read. A frame
+// of its own: the buffer is not laid out where close_range works.
+[[gnu::noinline]] void MarkOpenDescriptors() {
   int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) {
     MarkBelowLimit();
@@ -60,6 +54,19 @@ void KeepDescriptorsFromProgram() {
   }
   close(directory);
   if (got < 0) MarkBelowLimit();
+}
+
+}  // namespace
+
+// Close-on-exec rather than closed, so that the child's report pipe stays
+// open until the program runs. close_range does it in one call from Linux
+// 5.11; where it fails (ENOSYS before 5.9, EINVAL for the flag on 5.9 and
+// 5.10, EPERM under a seccomp profile older than the call) the descriptors
+// open are walked, never a loop up to the descriptor limit while /proc can
+// tell.
+void KeepDescriptorsFromProgram() {
+  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  MarkOpenDescriptors();
 }
 
 }  // namespace platform
