@@ -157,19 +157,13 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
   return exit_code;
 }
 
-}  // namespace
-
-int ExecuteJavaCommand(platform::Processes& processes,
-                       platform::Console& console,
-                       const platform::PathStyle& paths, int argc,
-                       const char* const* argv) {
-  PathCache& cache = *CurrentPathCache();
-  if (const char* missing = MissingDirectory(cache)) {
-    ReportFailure(console, missing);
-    return 1;
-  }
-  Copy(g_classpath, sizeof(g_classpath), cache.JarPath());
-
+// The command line in a new heap buffer; null, with "pemra1004" printed,
+// for an argument too long or a line that would not fit. A frame of its
+// own: the options, slots and vector are gone before the child is started,
+// whose start would otherwise run below them on fresh pages of stack.
+[[gnu::noinline]] std::unique_ptr<char[]> NewCommandLine(
+    PathCache& cache, platform::Console& console,
+    const platform::PathStyle& paths, int argc, const char* const* argv) {
   const char etc_suffix[] = {paths.separator, 'e', 't', 'c', '\0'};
   const char var_suffix[] = {paths.separator, 'v', 'a', 'r', '\0'};
   char optdir[kOptionSize];
@@ -195,7 +189,7 @@ int ExecuteJavaCommand(platform::Processes& processes,
   for (int k = 1; k <= kMaxUserArguments && k < argc; ++k) {
     if (std::strlen(argv[k]) > kMaxArgumentLength) {
       console.Write("pemra1004 parameter error\n");
-      return 1;
+      return nullptr;
     }
     char* slot = slots[k - 1];
     Copy(slot, kArgumentSlotSize, argv[k]);
@@ -208,16 +202,35 @@ int ExecuteJavaCommand(platform::Processes& processes,
   JavaProgram(java, cache.JavaRuntimeDirectory(), paths);
   if (CommandLineLength(java, vector, count) >= kCommandLineSize) {
     console.Write("pemra1004 parameter error\n");
-    return 1;
+    return nullptr;
   }
-
-  platform::StartupInfoA startup = {};
-  // 68 in the 32-bit program, more where pointers are wider.
-  startup.cb = sizeof(startup);
 
   // A failed allocation throws, and nothing catches it: the process ends.
   std::unique_ptr<char[]> line(new char[kCommandLineSize]());
   BuildCommandLine(line.get(), kCommandLineSize, java, vector, count);
+  return line;
+}
+
+}  // namespace
+
+int ExecuteJavaCommand(platform::Processes& processes,
+                       platform::Console& console,
+                       const platform::PathStyle& paths, int argc,
+                       const char* const* argv) {
+  PathCache& cache = *CurrentPathCache();
+  if (const char* missing = MissingDirectory(cache)) {
+    ReportFailure(console, missing);
+    return 1;
+  }
+  Copy(g_classpath, sizeof(g_classpath), cache.JarPath());
+
+  std::unique_ptr<char[]> line =
+      NewCommandLine(cache, console, paths, argc, argv);
+  if (line == nullptr) return 1;
+
+  platform::StartupInfoA startup = {};
+  // 68 in the 32-bit program, more where pointers are wider.
+  startup.cb = sizeof(startup);
   if (!processes.CreateProcessA(nullptr, line.get(), nullptr, nullptr, 0,
                                 platform::kNormalPriorityClass, nullptr,
                                 nullptr, &startup, &g_process_information)) {
