@@ -197,20 +197,26 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   return AppendText(line, sizeof(line), "\"");
 }
 
-// The directories, the Java VM's environment and the options made of them,
-// in a frame of their own that is gone before the services are looked up:
-// the C library's lookup runs deep, and below these frames it would reach
-// pages of stack that nothing else touches.
-[[gnu::noinline]] bool PrepareDirOptions(const Platform& p, Options* options) {
+// The directories, the Java VM's environment and the seven options, in a
+// frame of their own that is gone before the command line is laid out: the
+// services lookup runs deep in the C library, and below the command line's
+// 8 KiB it would reach pages of stack that nothing else touches. The calls
+// come in the order they always did.
+[[gnu::noinline]] bool PrepareOptions(const Platform& p, Options* options) {
   Directories dirs;
   if (!ReadDirectories(p.registry, &dirs)) return false;
   char library_dir[kLongTextCapacity] = {};
   if (!SetJavaEnvironment(p, dirs.opt, library_dir)) return false;
+
+  FormatPortOption(options->nfport, "-Dpellucor.nfport=",
+                   LookupPort(p.sockets, "nfport", 23456, "tcp"));
+  FormatPortOption(options->rmiport, "-Dpellucor.rmiport=",
+                   LookupPort(p.sockets, "tovrexm", 0, "tcp"));
   return FormatDirOptions(p.paths.separator, dirs, library_dir, options);
 }
 
-// The command line and the interpreter's run of it, in a frame of their own:
-// its 8 KiB lie below nothing but the start of the Java command.
+// The command line and the interpreter's run of it, in a frame of their own
+// for the same reason.
 [[gnu::noinline]] int RunCommand(const Platform& p, const char* java,
                                  const Options& options, int argc,
                                  const char* const* argv) {
@@ -225,11 +231,7 @@ int RunLauncher(const Platform& p, int argc, const char* const* argv) {
   if (HasRefusedArgument(argc, argv)) return 1;
 
   Options options;
-  if (!PrepareDirOptions(p, &options)) return 1;
-  FormatPortOption(options.nfport, "-Dpellucor.nfport=",
-                   LookupPort(p.sockets, "nfport", 23456, "tcp"));
-  FormatPortOption(options.rmiport, "-Dpellucor.rmiport=",
-                   LookupPort(p.sockets, "tovrexm", 0, "tcp"));
+  if (!PrepareOptions(p, &options)) return 1;
 
   const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
   char java[kPathCapacity];
