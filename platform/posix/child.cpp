@@ -51,6 +51,10 @@ struct ChildStart {
   pid_t launcher;
   int report;
   sigset_t none;
+  // Set by the child: it runs in the parent's memory, so the parent, which
+  // vfork holds until the child has run its program or ended, finds every
+  // report already written.
+  volatile bool* shares_memory;
 };
 
 // The status of a child whose parent was gone before the death signal
@@ -115,6 +119,7 @@ void ChildDone(bool counted) {
 // them all unblocked for the program, as a program started afresh has
 // them; the signals the launcher ignored stay ignored through exec.
 [[noreturn]] void RunChild(const ChildStart& start) {
+  *start.shares_memory = true;
   // A launcher killed outright must not leave its Java VM running.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
     Tell(start.report, Stage::kDeathSignal, errno);
@@ -141,8 +146,12 @@ pid_t StartChild(const ChildStart& start) {
 }
 
 // Reads the child's reports: 0 when its program runs, else the error that
-// kept it from running.
-int ReadReports(int report) {
+// kept it from running. The pipe does not block: a child that shared the
+// parent's memory has written all it will before the parent goes on, and
+// the parent need not wait for exec to close the pipe. A child that did not
+// (vfork run as fork, as under a checker) is waited for to the pipe's end.
+int ReadReports(int report, bool reports_written) {
+  if (!reports_written) fcntl(report, F_SETFL, 0);
   int start_error = 0;
   Report record;
   for (;;) {
@@ -172,14 +181,17 @@ bool Reap(pid_t pid, int options, int* wait_status) {
 // in the child, and none is relayed before the child's pid is known.
 int SpawnBlocked(ChildStart* start, pid_t* pid) {
   int report[2];
-  // No descriptor for the report: no process is created.
-  if (pipe2(report, O_CLOEXEC) != 0) return EAGAIN;
+  // No descriptor for the report: no process is created. A record is far
+  // below the pipe's capacity: the child's write never blocks either.
+  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return EAGAIN;
   start->report = report[1];
+  volatile bool shares_memory = false;
+  start->shares_memory = &shares_memory;
   CatchRelayedSignals();
   pid_t child = StartChild(*start);
   int error = child < 0 ? errno : 0;
   close(report[1]);
-  if (child > 0) error = ReadReports(report[0]);
+  if (child > 0) error = ReadReports(report[0], shares_memory);
   close(report[0]);
   if (error != 0) {
     int ignored;
