@@ -54,7 +54,7 @@ struct ChildStart {
   // Set by the child: it runs in the parent's memory, so the parent, which
   // vfork holds until the child has run its program or ended, finds every
   // report already written.
-  volatile bool* shares_memory;
+  volatile bool shares_memory;
 };
 
 // The status of a child whose parent was gone before the death signal
@@ -118,8 +118,8 @@ void ChildDone(bool counted) {
 // async-signal-safe calls. It starts with every signal blocked and leaves
 // them all unblocked for the program, as a program started afresh has
 // them; the signals the launcher ignored stay ignored through exec.
-[[noreturn]] void RunChild(const ChildStart& start) {
-  *start.shares_memory = true;
+[[noreturn]] void RunChild(ChildStart& start) {
+  start.shares_memory = true;
   // A launcher killed outright must not leave its Java VM running.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
     Tell(start.report, Stage::kDeathSignal, errno);
@@ -139,7 +139,7 @@ void ChildDone(bool counted) {
 // program or ended, which costs no copy of the parent's page tables. The
 // child makes a few async-signal-safe calls, none that blocks, before it
 // runs its program or ends.
-pid_t StartChild(const ChildStart& start) {
+pid_t StartChild(ChildStart& start) {
   pid_t pid = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (pid == 0) RunChild(start);  // NOLINT(clang-analyzer-unix.Vfork)
   return pid;
@@ -185,13 +185,12 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
   // below the pipe's capacity: the child's write never blocks either.
   if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return EAGAIN;
   start->report = report[1];
-  volatile bool shares_memory = false;
-  start->shares_memory = &shares_memory;
+  start->shares_memory = false;
   CatchRelayedSignals();
   pid_t child = StartChild(*start);
   int error = child < 0 ? errno : 0;
   close(report[1]);
-  if (child > 0) error = ReadReports(report[0], shares_memory);
+  if (child > 0) error = ReadReports(report[0], start->shares_memory);
   close(report[0]);
   if (error != 0) {
     int ignored;
