@@ -41,7 +41,8 @@ struct Report {
 };
 
 // Everything the child needs, prepared by the parent: between vfork and
-// exec nothing may allocate, lock or touch what the parent will use.
+// exec nothing may allocate, lock or touch what the parent will use, but
+// the one flag the child sets for it.
 struct ChildStart {
   const char* path;
   char* const* argv;
