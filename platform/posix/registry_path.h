@@ -8,9 +8,11 @@
 
 namespace platform {
 
+// Names held in place rather than pointed to: a table of pointers would be
+// relocated, on a page of its own, in every run's start.
 struct RegistryRoot {
-  std::string_view name;  // folded
-  std::string_view short_name;
+  char name[20];  // folded
+  char short_name[5];
   std::uintptr_t handle;  // the predefined HKEY
 };
 extern const RegistryRoot kRegistryRoots[5];

@@ -9,9 +9,11 @@
 
 namespace {
 
+// The names are held in place, not pointed to, so that the table needs no
+// relocation at start.
 struct Relayed {
   int sig;
-  const char* safeguard;  // as the trace names it
+  char safeguard[32];  // as the trace names it
 };
 constexpr Relayed kRelayed[] = {{SIGTERM, "the handler passing on SIGTERM"},
                                 {SIGHUP, "the handler passing on SIGHUP"},
