@@ -63,8 +63,10 @@ bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
          LookupDirectory(registry, "etcPathName", dirs->etc);
 }
 
-// CLASSPATH and LIB for the Java VM, replacing whatever the caller had.
-bool SetJavaEnvironment(const Platform& p, const char* opt,
+// CLASSPATH and LIB for the Java VM, replacing whatever the caller had. Not
+// inlined: its class path text would stay on the stack through the
+// services lookups that follow, the deepest calls of a run.
+[[gnu::noinline]] bool SetJavaEnvironment(const Platform& p, const char* opt,
                         char (&library_dir)[kLongTextCapacity]) {
   char class_path[kLongTextCapacity] = {};
   char sep = p.paths.separator;
@@ -143,8 +145,9 @@ const char* IniValue(char* line) {
 }
 
 // "<Java runtime directory>\bin\java"", the runtime taken from tarvo.ini or,
-// when that cannot be opened, from the registry.
-bool FindJavaProgram(const Platform& p, const char* program_name,
+// when that cannot be opened, from the registry. Not inlined: its 1.3 KiB of
+// texts would sit in its caller's frame, above the services lookups.
+[[gnu::noinline]] bool FindJavaProgram(const Platform& p, const char* program_name,
                      char (&java)[kPathCapacity]) {
   char line[kLongTextCapacity] = {};
   char registry_dir[kPathCapacity] = {};
