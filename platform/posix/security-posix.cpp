@@ -12,6 +12,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/sid.h"
@@ -118,8 +119,11 @@ class PosixSecurity : public Security {
                          int* use) override {
     // Only the local group database is known here.
     if (system_name != nullptr) return Fail(kErrorNotSupported);
-    return Answer(LookupAccount(sid, SystemGroupName, name, name_size, domain,
-                                domain_size, use));
+    return Answer(LookupAccount(
+        sid, [this](DWORD gid, std::string* found) {
+          return RememberedGroupName(gid, found);
+        },
+        name, name_size, domain, domain_size, use));
   }
 
   void* FreeSid(PSID sid) override {
@@ -171,6 +175,22 @@ class PosixSecurity : public Security {
   DWORD GetLastError() override { return last_error; }
 
  private:
+  // The membership check asks for the Administrators group's name and then
+  // for the name of each of the process's groups, among which a member's
+  // comes back: the last name read answers that without opening the group
+  // database again. A failed lookup is not remembered.
+  bool RememberedGroupName(DWORD gid, std::string* name) {
+    if (!remembered_ || remembered_gid_ != gid) {
+      std::string found;
+      if (!SystemGroupName(gid, &found)) return false;
+      remembered_name_ = std::move(found);
+      remembered_gid_ = gid;
+      remembered_ = true;
+    }
+    *name = remembered_name_;
+    return true;
+  }
+
   Token* FindToken(HANDLE handle) const {
     auto it = tokens_.find(static_cast<Token*>(handle));
     return it == tokens_.end() ? nullptr : *it;
@@ -179,6 +199,9 @@ class PosixSecurity : public Security {
   // Open tokens, so that a stale or foreign handle is refused, not followed.
   // The launchers are single-threaded: no lock.
   std::set<Token*> tokens_;
+  bool remembered_ = false;
+  DWORD remembered_gid_ = 0;
+  std::string remembered_name_;
 };
 
 }  // namespace

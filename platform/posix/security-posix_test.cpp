@@ -118,6 +118,32 @@ TEST(SystemSecurityTest, CurrentProcessGroupsAndNames) {
   }
 }
 
+// Names of different groups asked for in turn: each answer is its own
+// group's, never the one remembered from the lookup before.
+TEST(SystemSecurityTest, GroupNamesAskedInTurn) {
+  Security& security = SystemSecurity();
+  const SidIdentifierAuthority unix_authority = {{0, 0, 0, 0, 0, 22}};
+  std::vector<DWORD> gids;
+  for (DWORD gid : {0u, 1u, 2u}) {
+    if (getgrgid(static_cast<gid_t>(gid)) != nullptr) gids.push_back(gid);
+  }
+  ASSERT_GE(gids.size(), 2u) << "the group database lacks gids 0 to 2";
+  for (DWORD gid : {gids[0], gids[1], gids[0], gids[1], gids[1]}) {
+    PSID sid = nullptr;
+    ASSERT_NE(0, security.AllocateAndInitializeSid(&unix_authority, 2, 2, gid,
+                                                   0, 0, 0, 0, 0, 0, &sid));
+    char name[256];
+    char domain[256];
+    DWORD name_size = sizeof name;
+    DWORD domain_size = sizeof domain;
+    int use = 0;
+    EXPECT_EQ(1, security.LookupAccountSidA(nullptr, sid, name, &name_size,
+                                            domain, &domain_size, &use));
+    security.FreeSid(sid);
+    EXPECT_STREQ(getgrgid(static_cast<gid_t>(gid))->gr_name, name) << gid;
+  }
+}
+
 TEST(SystemSecurityTest, TokenHandles) {
   Security& security = SystemSecurity();
   HANDLE token = nullptr;
