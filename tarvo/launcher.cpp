@@ -233,7 +233,11 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 int RunLauncher(const Platform& p, int argc, const char* const* argv) {
   if (HasRefusedArgument(argc, argv)) return 1;
 
-  Options options;
+  // In the process's storage, not on the stack: the services lookups run
+  // below this frame, the deepest calls of a run, and 2 KiB of options above
+  // them would take them onto a page of stack that nothing else touches.
+  // PrepareOptions writes every option before the command line reads it.
+  static Options options;
   if (!PrepareOptions(p, &options)) return 1;
 
   const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";
