@@ -66,8 +66,9 @@ bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
 // CLASSPATH and LIB for the Java VM, replacing whatever the caller had. Not
 // inlined: its class path text would stay on the stack through the
 // services lookups that follow, the deepest calls of a run.
-[[gnu::noinline]] bool SetJavaEnvironment(const Platform& p, const char* opt,
-                        char (&library_dir)[kLongTextCapacity]) {
+[[gnu::noinline]] bool SetJavaEnvironment(
+    const Platform& p, const char* opt,
+    char (&library_dir)[kLongTextCapacity]) {
   char class_path[kLongTextCapacity] = {};
   char sep = p.paths.separator;
   if (!FormatPath(sep, class_path, sizeof(class_path),
@@ -147,8 +148,9 @@ const char* IniValue(char* line) {
 // "<Java runtime directory>\bin\java"", the runtime taken from tarvo.ini or,
 // when that cannot be opened, from the registry. Not inlined: its 1.3 KiB of
 // texts would sit in its caller's frame, above the services lookups.
-[[gnu::noinline]] bool FindJavaProgram(const Platform& p, const char* program_name,
-                     char (&java)[kPathCapacity]) {
+[[gnu::noinline]] bool FindJavaProgram(const Platform& p,
+                                       const char* program_name,
+                                       char (&java)[kPathCapacity]) {
   char line[kLongTextCapacity] = {};
   char registry_dir[kPathCapacity] = {};
   const char* runtime = registry_dir;

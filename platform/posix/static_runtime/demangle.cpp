@@ -1,8 +1,9 @@
 // The C++ runtime's demangler, left out of the launchers. Only the runtime's
 // last-resort message uses it, to name the type of an exception that nothing
 // caught; without it that message gives the type's mangled name. Linked in,
-// its 3 KiB of pointer tables were relocated in every run's start, on a page
-// of their own, and its code took 60 KiB of the program.
+// its 3 KiB of pointer tables were relocated at every start and took the
+// relocated data onto a second page, and its code took 40 KiB of the
+// program.
 #include <cxxabi.h>
 
 #include <cstddef>
