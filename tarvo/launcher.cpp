@@ -64,8 +64,7 @@ bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
 }
 
 // CLASSPATH and LIB for the Java VM, replacing whatever the caller had. Not
-// inlined: its class path text would stay on the stack through the
-// services lookups that follow, the deepest calls of a run.
+// inlined, for the reason PrepareOptions gives.
 [[gnu::noinline]] bool SetJavaEnvironment(
     const Platform& p, const char* opt,
     char (&library_dir)[kLongTextCapacity]) {
@@ -146,8 +145,8 @@ const char* IniValue(char* line) {
 }
 
 // "<Java runtime directory>\bin\java"", the runtime taken from tarvo.ini or,
-// when that cannot be opened, from the registry. Not inlined: its 1.3 KiB of
-// texts would sit in its caller's frame, above the services lookups.
+// when that cannot be opened, from the registry. Not inlined, for the
+// reason PrepareOptions gives.
 [[gnu::noinline]] bool FindJavaProgram(const Platform& p,
                                        const char* program_name,
                                        char (&java)[kPathCapacity]) {
@@ -205,8 +204,10 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 // The directories, the Java VM's environment and the seven options, in a
 // frame of their own that is gone before the command line is laid out: the
 // services lookup runs deep in the C library, and below the command line's
-// 8 KiB it would reach pages of stack that nothing else touches. The calls
-// come in the order they always did.
+// 8 KiB it would reach pages of stack that nothing else touches. For the
+// same reason no text stays above the lookups: the functions that hold
+// texts of their own are not inlined into the frames above, and the options
+// are kept in static storage. The calls come in the order they always did.
 [[gnu::noinline]] bool PrepareOptions(const Platform& p, Options* options) {
   Directories dirs;
   if (!ReadDirectories(p.registry, &dirs)) return false;
@@ -235,10 +236,8 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 int RunLauncher(const Platform& p, int argc, const char* const* argv) {
   if (HasRefusedArgument(argc, argv)) return 1;
 
-  // In the process's storage, not on the stack: the services lookups run
-  // below this frame, the deepest calls of a run, and 2 KiB of options above
-  // them would take them onto a page of stack that nothing else touches.
-  // PrepareOptions writes every option before the command line reads it.
+  // Off the stack (see PrepareOptions); PrepareOptions writes every option
+  // before the command line reads it.
   static Options options;
   if (!PrepareOptions(p, &options)) return 1;
 
