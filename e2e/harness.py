@@ -317,6 +317,7 @@ def launcher_command(argv, env=None, cwd=None, executable=None):
         log_dir.mkdir()
         log_dir.chmod(0o1777)  # the launcher may run as another user
         command = [w.replace("{logdir}", str(log_dir)) for w in wrapper]
+        command[0] = reachable_by_others(command[0], scratch)
         with _invoked_as(argv[0], executable, cwd, env, scratch):
             invocation = LauncherCommand(command + argv, env, None)
             yield invocation
@@ -326,6 +327,24 @@ def launcher_command(argv, env=None, cwd=None, executable=None):
     if findings:
         raise AssertionError(f"{wrapper[0]} found faults in {argv[:1]} "
                              f"({invocation.outcome}):\n" + "\n".join(findings))
+
+
+def reachable_by_others(program, scratch):
+    """program, or a copy of it in scratch where an account that is
+    neither its owner nor in its group could not run it: a launcher may
+    run as another user, and a checkout may lie where only its owner can
+    enter (a home directory of mode 700). A bare name is left to PATH."""
+    if "/" not in program:
+        return program
+    path = Path(program).resolve()
+    if all(p.stat().st_mode & 0o001 for p in [path, *path.parents]):
+        return program
+    copies = Path(scratch) / "programs"
+    copies.mkdir(mode=0o755, exist_ok=True)
+    copy = copies / path.name
+    shutil.copy(path, copy)
+    copy.chmod(0o755)
+    return str(copy)
 
 
 @contextlib.contextmanager

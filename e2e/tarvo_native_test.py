@@ -301,7 +301,10 @@ class DeathSignalTraceTest(TarvoCase):
             self.skipTest("needs root to give the Java program privileges")
         super().setUp()
         # The stub runs as another user and tarvo may: everything readable,
-        # the record writable.
+        # the record writable, and tarvo a copy, as the checkout may lie
+        # where that user cannot enter.
+        self.program.unlink()
+        shutil.copy2(self.tarvo, self.program)
         for path in [self.root] + list(self.root.rglob("*")):
             if not path.is_symlink():
                 mode = path.stat().st_mode
