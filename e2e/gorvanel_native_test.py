@@ -6,6 +6,7 @@ it was started.
     python3 e2e/gorvanel_native_test.py [--build-dir build/native] [-v] [Class]
 """
 
+import grp
 import os
 import shutil
 import signal
@@ -88,10 +89,11 @@ class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
         keys = {harness.PROVIDER_KEY: directories, harness.SITE_KEY: site}
         harness.write_registry(self.registry, keys)
 
-    def run_gorvanel(self, *args, env=None, user=None, wrap=None,
-                     timeout=harness.RUN_TIMEOUT, **popen):
+    def run_gorvanel(self, *args, env=None, user=None, mounts=None,
+                     wrap=None, timeout=harness.RUN_TIMEOUT, **popen):
         """Runs gorvanel with args (as another user when user gives
-        as_user's keywords; under the command prefix wrap, outside any
+        as_user's keywords; with the (source, target) bind mounts of
+        mounts; under the command prefix wrap, outside any
         LAUNCHER_WRAPPER); returns its result and the stub's records.
         popen: preexec_fn, pass_fds."""
         full_env = harness.clean_environment(
@@ -99,10 +101,12 @@ class GorvanelCase(harness.LauncherChecks, unittest.TestCase):
             **harness.stub_environment(self.record))
         full_env.update(env or {})
         outer = None
-        if user is not None or wrap is not None:
+        if user is not None or mounts or wrap is not None:
             def outer(command):
                 if user is not None:
                     command = harness.as_user(command, **user)
+                if mounts:
+                    command = harness.with_bind_mounts(command, mounts)
                 return list(wrap or []) + command
         result = harness.run_launcher([self.program] + list(args),
                                       env=full_env, cwd=self.root, outer=outer,
@@ -367,6 +371,30 @@ class AuthorityTest(GorvanelCase):
                 self.record.write_bytes(b"")
                 self.assertLaunched(self.run_as_nobody("-l", **kw),
                                     args=["-l"])
+
+
+class GroupDatabaseTest(GorvanelCase):
+    """The gid-0 group as a directory service may fill it: a copy of
+    /etc/group bind-mounted over it in a private mount namespace."""
+
+    def test_group_0_with_90000_members_admits_its_members(self):
+        # A member line of some 630 KB, whose entry takes more than 1 MiB
+        # of the lookup's scratch.
+        reason = harness.bind_mounts_unavailable()
+        if reason:
+            callers.skip_unless_ci(self, reason)
+        name = grp.getgrgid(0).gr_name
+        members = ",".join(f"m{n:05d}" for n in range(90000))
+        lines = [line for line in
+                 Path("/etc/group").read_text().splitlines()
+                 if line.split(":")[2:3] != ["0"]]
+        group_file = self.root / "group"
+        group_file.write_text("\n".join(
+            lines + [f"{name}:x:0:{members}"]) + "\n")
+        group_file.chmod(0o644)
+        self.assertLaunched(
+            self.run_gorvanel("-l", mounts=[(group_file, "/etc/group")]),
+            args=["-l"])
 
 
 if __name__ == "__main__":

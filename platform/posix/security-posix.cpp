@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/heap.h"
+#include "platform/posix/group_name.h"
 #include "platform/posix/sid.h"
 
 namespace platform {
@@ -27,10 +29,6 @@ constexpr BYTE kMaxInitialSubAuthorities = 8;
 // MAXIMUM_ALLOWED (TOKEN_ALL_ACCESS carries the TOKEN_QUERY bit).
 constexpr DWORD kQueryRights = kTokenQuery | 0x80000000u | 0x10000000u |
                                0x02000000u;
-
-// Group records with many members need more than a small scratch buffer;
-// past this size the entry is taken as unreadable.
-constexpr std::size_t kMaxGroupScratch = 1u << 20;
 
 thread_local DWORD last_error = kErrorSuccess;
 
@@ -46,27 +44,9 @@ HANDLE CurrentProcessPseudoHandle() {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 }
 
-// A group with many members needs more room than the first try's: the
-// stack serves the common case, so that a lookup takes no heap.
-bool SystemGroupName(DWORD gid, std::string* name) {
-  char first[1024];
-  std::vector<char> larger;
-  char* scratch = first;
-  std::size_t size = sizeof first;
-  for (;;) {
-    group entry;
-    group* found = nullptr;
-    int rc = getgrgid_r(static_cast<gid_t>(gid), &entry, scratch, size, &found);
-    if (rc == ERANGE && size < kMaxGroupScratch) {
-      size *= 2;
-      larger.resize(size);
-      scratch = larger.data();
-      continue;
-    }
-    if (rc != 0 || found == nullptr || found->gr_name == nullptr) return false;
-    *name = found->gr_name;
-    return true;
-  }
+// The name of gid's group in this system's group database.
+DWORD SystemGroupName(DWORD gid, std::string* name) {
+  return ReadGroupName(gid, getgrgid_r, StandardHeap(), name);
 }
 
 // getgroups can change between asking the count and reading the list; read
@@ -179,16 +159,17 @@ class PosixSecurity : public Security {
   // for the name of each of the process's groups, among which a member's
   // comes back: the last name read answers that without opening the group
   // database again. A failed lookup is not remembered.
-  bool RememberedGroupName(DWORD gid, std::string* name) {
+  DWORD RememberedGroupName(DWORD gid, std::string* name) {
     if (!remembered_ || remembered_gid_ != gid) {
       std::string found;
-      if (!SystemGroupName(gid, &found)) return false;
+      DWORD code = SystemGroupName(gid, &found);
+      if (code != kErrorSuccess) return code;
       remembered_name_ = std::move(found);
       remembered_gid_ = gid;
       remembered_ = true;
     }
     *name = remembered_name_;
-    return true;
+    return kErrorSuccess;
   }
 
   Token* FindToken(HANDLE handle) const {

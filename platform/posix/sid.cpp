@@ -49,8 +49,7 @@ DWORD FindAccount(const SidParts& sid, const GroupNameLookup& group_name,
   } else {
     return kErrorNoneMapped;
   }
-  if (!group_name(gid, &account->name)) return kErrorNoneMapped;
-  return kErrorSuccess;
+  return group_name(gid, &account->name);
 }
 
 // A capacity in characters holds `text` only with room for its terminator.

@@ -47,8 +47,10 @@ void WriteSid(const SidIdentifierAuthority& authority, BYTE count,
 // sub-authorities.
 bool ReadSid(const void* sid, SidParts* parts);
 
-// The group's name from the group database: false when the gid has none.
-using GroupNameLookup = std::function<bool(DWORD gid, std::string* name)>;
+// The group's name from the group database: kErrorSuccess with the name, or
+// the code for LookupAccount to answer (kErrorNoneMapped when the gid has
+// none).
+using GroupNameLookup = std::function<DWORD(DWORD gid, std::string* name)>;
 
 // LookupAccountSidA on the local system, with group names from
 // `group_name`: kErrorSuccess with the names written and the capacities

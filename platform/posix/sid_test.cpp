@@ -94,9 +94,9 @@ class LookupAccountTest : public ::testing::Test {
   std::map<DWORD, std::string> groups_ = {{0, "wheel"}, {27, "sudo"}};
   GroupNameLookup lookup_ = [this](DWORD gid, std::string* name) {
     auto it = groups_.find(gid);
-    if (it == groups_.end()) return false;
+    if (it == groups_.end()) return kErrorNoneMapped;
     *name = it->second;
-    return true;
+    return kErrorSuccess;
   };
   char name_[64] = "untouched";
   char domain_[64] = "untouched";
@@ -123,6 +123,10 @@ TEST_F(LookupAccountTest, AdministratorsIsTheGidZeroGroup) {
 
   groups_.erase(0);
   EXPECT_EQ(kErrorNoneMapped, Lookup(kAdministrators));
+
+  // A database that could not be read for want of memory says so.
+  lookup_ = [](DWORD, std::string*) { return kErrorNotEnoughMemory; };
+  EXPECT_EQ(kErrorNotEnoughMemory, Lookup(kAdministrators));
 }
 
 TEST_F(LookupAccountTest, UnixGroupsByGid) {
