@@ -39,6 +39,8 @@ struct Walk {
   int batch;  // numbers per poll call, which refuses more than the soft limit
 };
 
+// The walk for the descriptor limits in force; the default where they
+// cannot be read.
 Walk WalkBounds() {
   Walk walk = {static_cast<int>(kDefaultCeiling), kBatch};
   struct rlimit limit;
@@ -54,7 +56,8 @@ Walk WalkBounds() {
 
 // Marks the open ones of count numbers from first: poll tells the closed
 // ones apart by POLLNVAL, a batch in one call, above the soft limit too.
-// Where poll fails, every number of the batch is marked.
+// Where poll fails, every number of the batch is marked. poll reports an
+// O_PATH descriptor as closed: such a one is missed.
 void MarkBatch(struct pollfd* entries, int first, int count) {
   for (int i = 0; i < count; ++i) entries[i] = pollfd{first + i, 0, 0};
   const bool polled = poll(entries, static_cast<nfds_t>(count), 0) >= 0;
