@@ -74,8 +74,9 @@ void Summary(const char* what, std::vector<double> figures) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::atoi(argv[1]) : 9;
-  if (runs < 1) {
+  char* end = nullptr;
+  const long runs = argc > 1 ? std::strtol(argv[1], &end, 10) : 9;
+  if (runs < 1 || runs > 1000 || (end != nullptr && *end != '\0')) {
     std::fputs("usage: descriptor_walk [RUNS]\n", stderr);
     return 2;
   }
@@ -84,14 +85,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<double> wall, cpu;
-  for (int i = 0; i < runs; ++i) {
+  for (long i = 0; i < runs; ++i) {
     Run run;
     if (!TimedWalk(&run)) {
       std::fputs("descriptor_walk: a held descriptor was not marked\n",
                  stderr);
       return 1;
     }
-    std::printf("run %d: wall %.1f ms, CPU %.1f ms\n", i + 1, run.wall_ms,
+    std::printf("run %ld: wall %.1f ms, CPU %.1f ms\n", i + 1, run.wall_ms,
                 run.cpu_ms);
     wall.push_back(run.wall_ms);
     cpu.push_back(run.cpu_ms);
