@@ -1,8 +1,10 @@
 """Callers and systems of other kinds than the tests' own (Linux): a caller
-that leaves SIGCHLD ignored, a kernel or a seccomp profile that refuses
-close_range or every call newer than Linux 4.18 (seccomp_wrapper.c)."""
+that leaves SIGCHLD ignored or holds descriptors above its limits, a
+kernel or a seccomp profile that refuses close_range or every call newer
+than Linux 4.18 (seccomp_wrapper.c)."""
 
 import os
+import resource
 import signal
 from pathlib import Path
 
@@ -21,6 +23,34 @@ def sigchld_ignored_reaches_java():
     SIGCHLD for itself and starts a program with it at its default."""
     wrapper = harness.launcher_wrapper()
     return not (wrapper and Path(wrapper[0]).name == "valgrind")
+
+
+def wrapper_runs_without_proc():
+    """Whether a launcher can run where /proc is not mounted as
+    LAUNCHER_WRAPPER runs it: not under valgrind, which reads its own
+    memory map there."""
+    wrapper = harness.launcher_wrapper()
+    return not (wrapper and Path(wrapper[0]).name == "valgrind")
+
+
+# Descriptors that a caller opened before it lowered its descriptor limits
+# to LOWERED_LIMIT: one below that limit, one above.
+HELD_BELOW_AND_ABOVE = (700, 1500)
+LOWERED_LIMIT = 1024
+
+
+def holding_above_the_limits():
+    """A preexec_fn (with close_fds=False): the program starts with
+    HELD_BELOW_AND_ABOVE open, inheritable, and both descriptor limits
+    lowered after they were opened. The hard limit must exceed them."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    highest = max(HELD_BELOW_AND_ABOVE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, highest + 1), hard))
+    null = os.open(os.devnull, os.O_RDONLY)
+    for fd in HELD_BELOW_AND_ABOVE:
+        os.dup2(null, fd)
+    os.close(null)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (LOWERED_LIMIT, LOWERED_LIMIT))
 
 
 def on_ci():

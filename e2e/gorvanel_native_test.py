@@ -8,6 +8,7 @@ it was started.
 
 import grp
 import os
+import resource
 import shutil
 import signal
 import stat
@@ -302,6 +303,27 @@ class CloseRangeTest(GorvanelCase):
                         "-l", wrap=wrap, pass_fds=[held.fileno()])
                 record = self.assertLaunched(outcome, args=["-l"])
                 self.assertEqual(record.fds, [0, 1, 2])
+
+    def test_without_proc_every_descriptor_that_can_be_open_is_kept(self):
+        # No /proc to tell which are open, and one above both limits, as
+        # a caller that lowered them after it was opened leaves it.
+        if not callers.wrapper_runs_without_proc():
+            self.skipTest("valgrind (LAUNCHER_WRAPPER) needs /proc")
+        why = harness.proc_unmount_unavailable()
+        if why is not None:
+            callers.skip_unless_ci(self, why)
+        wrap, why = callers.seccomp_wrapper(BUILD, callers.CLOSE_RANGE_EPERM)
+        if wrap is None:
+            callers.skip_unless_ci(self, why)
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        if hard <= max(callers.HELD_BELOW_AND_ABOVE):
+            callers.skip_unless_ci(self, f"the hard descriptor limit {hard} "
+                                   "is too low to hold descriptor 1500")
+        outcome = self.run_gorvanel(
+            "-l", wrap=harness.without_proc(wrap), close_fds=False,
+            preexec_fn=callers.holding_above_the_limits)
+        record = self.assertLaunched(outcome, args=["-l"])
+        self.assertEqual(record.fds, [0, 1, 2])
 
 
 class JavaCommandTest(GorvanelCase):

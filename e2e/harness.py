@@ -418,6 +418,41 @@ def _probe_bind_mounts():
     return ""
 
 
+def without_proc(argv):
+    """argv run in a private mount namespace without /proc, as in a chroot
+    or a minimal container; status 125 when /proc cannot be unmounted.
+    Needs the right to unshare."""
+    script = ('umount -l /proc && test ! -e /proc/self || '
+              '{ echo "/proc is still mounted" >&2; exit 125; }; exec "$@"')
+    return ["unshare", "--mount", "--propagation", "private", "--",
+            "sh", "-c", script, "sh"] + [str(a) for a in argv]
+
+
+_proc_unmount_verdict = None
+
+
+def proc_unmount_unavailable():
+    """None when without_proc works here, else why not (for a skip
+    message)."""
+    global _proc_unmount_verdict
+    if _proc_unmount_verdict is None:
+        _proc_unmount_verdict = _probe_proc_unmount()
+    return _proc_unmount_verdict or None
+
+
+def _probe_proc_unmount():
+    if shutil.which("unshare") is None:
+        return "unshare (util-linux) is not installed"
+    try:
+        result = run(without_proc(["true"]), timeout=30)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return f"unshare failed: {error}"
+    if result.status != 0:
+        return ("/proc cannot be unmounted in a private mount namespace "
+                f"here ({result.stderr.decode().strip()})")
+    return ""
+
+
 # --- tarvo's Java command -------------------------------------------------
 
 class LauncherChecks:

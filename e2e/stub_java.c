@@ -8,7 +8,8 @@
  * Keys: argc (decimal), argv (one line per element, in order), CLASSPATH
  * and LIB (only when set), cmdline (Windows only: GetCommandLineA), fds
  * and ignored (Linux only: the descriptors open and the signals ignored
- * when the stub started, each a list of numbers such as "0,1,2"). The
+ * when the stub started, each a list of numbers such as "0,1,2"; without
+ * /proc, the descriptors below 4096). The
  * values are hex so that blanks, quotes and line breaks survive intact. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +20,7 @@
 #else
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -56,14 +58,26 @@ static void put_number(char* list, size_t size, long number) {
   snprintf(list + used, size - used, "%s%ld", used > 0 ? "," : "", number);
 }
 
+/* Where /proc is not mounted: the descriptors below PROBE_END that fcntl
+ * finds open, in order. The tests open none above it. */
+#define PROBE_END 4096
+
+static void probed(char* fds, size_t size) {
+  int fd;
+  for (fd = 0; fd < PROBE_END; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0) put_number(fds, size, fd);
+  }
+}
+
 /* What the launcher handed on, taken before the record file is opened: the
- * descriptors open, in the order /proc lists them, and the signals
- * ignored. */
+ * descriptors open, in the order /proc lists them (else as probed), and
+ * the signals ignored. */
 static void inherited(char* fds, char* ignored, size_t size) {
   DIR* dir = opendir("/proc/self/fd");
   struct dirent* entry;
   int sig;
   fds[0] = ignored[0] = '\0';
+  if (dir == NULL) probed(fds, size);
   while (dir != NULL && (entry = readdir(dir)) != NULL) {
     if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir))
       put_number(fds, size, atol(entry->d_name));

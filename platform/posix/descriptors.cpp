@@ -2,13 +2,26 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace platform {
 namespace {
+
+// The kernel's default ceiling on descriptor numbers (fs.nr_open). A
+// descriptor may lie above both limits: they can be lowered after it was
+// opened.
+constexpr rlim_t kDefaultCeiling = rlim_t{1} << 20;
+// The furthest a walk goes for a hard limit raised past the default: the
+// "unlimited" of container runtimes, 2^30 - 8, would take seconds, and a
+// descriptor beyond 2^24 needs a table of 128 MiB in the kernel.
+constexpr rlim_t kWalkCeiling = rlim_t{1} << 24;
+// Numbers asked about in one poll call: 8 KiB of stack.
+constexpr int kBatch = 1024;
 
 // A descriptor's number from its name in /proc/self/fd, else -1.
 int DescriptorNumber(const char* name) {
@@ -21,25 +34,48 @@ int DescriptorNumber(const char* name) {
   return number;
 }
 
-// Every number from 3 below the descriptor limit: only where /proc cannot
-// tell which are open, as a limit may be a million.
-void MarkBelowLimit() {
+struct Walk {
+  int end;    // past the highest number that can be open
+  int batch;  // numbers per poll call, which refuses more than the soft limit
+};
+
+// The walk for the descriptor limits in force; the default where they
+// cannot be read.
+Walk WalkBounds() {
+  Walk walk = {static_cast<int>(kDefaultCeiling), kBatch};
   struct rlimit limit;
-  rlim_t end = 1024;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) end = limit.rlim_cur;
-  if (end > static_cast<rlim_t>(INT_MAX)) end = INT_MAX;
-  for (int fd = STDERR_FILENO + 1; static_cast<rlim_t>(fd) < end; ++fd) {
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return walk;
+  if (limit.rlim_max > kDefaultCeiling) {
+    walk.end = static_cast<int>(std::min(limit.rlim_max, kWalkCeiling));
+  }
+  if (limit.rlim_cur < static_cast<rlim_t>(kBatch)) {
+    walk.batch = std::max(1, static_cast<int>(limit.rlim_cur));
+  }
+  return walk;
+}
+
+// Marks the open ones of count numbers from first: poll tells the closed
+// ones apart by POLLNVAL, a batch in one call, above the soft limit too.
+// Where poll fails, every number of the batch is marked. poll reports an
+// O_PATH descriptor as closed: such a one is missed.
+void MarkBatch(struct pollfd* entries, int first, int count) {
+  for (int i = 0; i < count; ++i) entries[i] = pollfd{first + i, 0, 0};
+  const bool polled = poll(entries, static_cast<nfds_t>(count), 0) >= 0;
+  for (int i = 0; i < count; ++i) {
+    if (!polled || (entries[i].revents & POLLNVAL) == 0) {
+      fcntl(first + i, F_SETFD, FD_CLOEXEC);
+    }
   }
 }
 
 // The descriptors open, walked in /proc/self/fd with getdents64 into a
-// buffer on the stack; below the limit where /proc cannot be read. A frame
-// of its own: the buffer is not laid out where close_range works.
+// buffer on the stack; every number that can be open where /proc cannot be
+// read. A frame of its own: the buffer is not laid out where close_range
+// works.
 [[gnu::noinline]] void MarkOpenDescriptors() {
   int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) {
-    MarkBelowLimit();
+    MarkEveryPossibleDescriptor();
     return;
   }
   alignas(struct dirent64) char buffer[1024];
@@ -53,17 +89,25 @@ void MarkBelowLimit() {
     }
   }
   close(directory);
-  if (got < 0) MarkBelowLimit();
+  if (got < 0) MarkEveryPossibleDescriptor();
 }
 
 }  // namespace
+
+// A frame of its own, as the walk in /proc: the batch lies on the stack.
+[[gnu::noinline]] void MarkEveryPossibleDescriptor() {
+  const Walk walk = WalkBounds();
+  struct pollfd entries[kBatch];
+  for (int first = STDERR_FILENO + 1; first < walk.end; first += walk.batch) {
+    MarkBatch(entries, first, std::min(walk.batch, walk.end - first));
+  }
+}
 
 // Close-on-exec rather than closed, so that the child's report pipe stays
 // open until the program runs. close_range does it in one call from Linux
 // 5.11; where it fails (ENOSYS before 5.9, EINVAL for the flag on 5.9 and
 // 5.10, EPERM under a seccomp profile older than the call) the descriptors
-// open are walked, never a loop up to the descriptor limit while /proc can
-// tell.
+// open are walked, never every possible number while /proc can tell.
 void KeepDescriptorsFromProgram() {
   if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
   MarkOpenDescriptors();

@@ -8,4 +8,10 @@ namespace platform {
 // child between vfork and exec: async-signal-safe, allocates nothing.
 void KeepDescriptorsFromProgram();
 
+// The same without close_range or /proc: every number that can be open, up
+// to the higher of the hard descriptor limit and 2^20 (at most 2^24), is
+// asked about with poll, a batch at a time. The last resort of
+// KeepDescriptorsFromProgram, on its own so that its cost can be measured.
+void MarkEveryPossibleDescriptor();
+
 }  // namespace platform
