@@ -193,7 +193,7 @@ class SpawnedProcesses : public Processes {
   }
 
  private:
-  // Only handles made here are ever dereferenced.
+  // Only handles found here are ever dereferenced.
   OpenHandles<ChildProcess> processes_;
   OpenHandles<ChildThread> threads_;
 };
