@@ -326,6 +326,55 @@ class CloseRangeTest(GorvanelCase):
         self.assertEqual(record.fds, [0, 1, 2])
 
 
+class AllocationFailureTest(GorvanelCase):
+    """Each allocation of a gorvanel run fails in turn, one per run, through
+    the preloaded shim failing_allocation.c, which tells of the allocation
+    it failed and of the Java VM's start."""
+
+    def setUp(self):
+        if harness.launcher_wrapper():
+            self.skipTest("the shim must be preloaded into gorvanel itself")
+        if b"-fsanitize" in (BUILD / "CMakeCache.txt").read_bytes():
+            self.skipTest("the sanitizers' allocator must be loaded first")
+        super().setUp()
+        self.shim = harness.built_file(BUILD, "e2e/libfailing_allocation.so")
+        self.log = self.root / "allocations"
+
+    def test_java_once_started_is_waited_for(self):
+        # The stub ends with 2, which gorvanel reports only after waiting
+        # for it: a gorvanel that died after the start ends otherwise,
+        # whether or not the stub got as far as its record.
+        for trace in ("0", "1"):
+            for number in range(1, 2000):
+                notes = self.run_failing(number, trace)
+                if "failed" not in notes:
+                    self.assertIn("exec", notes, "a run without a failure")
+                    break
+            else:
+                self.fail("gorvanel never ran without a failed allocation")
+
+    def run_failing(self, number, trace):
+        """Runs gorvanel -l with allocation number failed, checks it and
+        returns the shim's notes."""
+        self.record.unlink(missing_ok=True)
+        self.log.unlink(missing_ok=True)
+        outcome = self.run_gorvanel("-l", env={
+            "LD_PRELOAD": str(self.shim), "FAILING_ALLOCATION": str(number),
+            "FAILING_ALLOCATION_LOG": str(self.log), "STUB_JAVA_EXIT": "2",
+            "TALVANE_TRACE": trace})
+        notes = self.log.read_text().split() if self.log.exists() else []
+        with self.subTest(allocation=number, trace=trace):
+            if "exec" in notes:
+                result, records = outcome
+                self.assertEqual(result.status, 1, result.describe())
+                self.assertEqual(result.stdout, execution_error("EXE006:2"))
+                self.assertEqual([r.text_argv() for r in records],
+                                 [self.expected_argv(["-l"])])
+            else:
+                self.assertEqual(outcome[1], [])
+        return notes
+
+
 class JavaCommandTest(GorvanelCase):
     def test_java_gets_the_installation_and_the_arguments(self):
         args = ["-a", "node01", "alpha", "beta gamma"]

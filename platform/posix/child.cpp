@@ -2,10 +2,17 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/posix/descriptors.h"
 #include "platform/posix/privilege_change.h"
@@ -17,14 +24,16 @@ extern char** environ;
 namespace platform {
 namespace {
 
-// execve wants a null-terminated array of writable pointers.
-std::vector<char*> PointerArray(const std::vector<std::string>& items) {
-  std::vector<char*> pointers;
-  pointers.reserve(items.size() + 1);
-  for (const std::string& item : items) {
-    pointers.push_back(const_cast<char*>(item.c_str()));
+// execve wants a null-terminated array of writable pointers; null when
+// memory ran out.
+std::unique_ptr<char*[]> PointerArray(const std::vector<std::string>& items) {
+  std::unique_ptr<char*[]> pointers(
+      new (std::nothrow) char*[items.size() + 1]);
+  if (pointers == nullptr) return nullptr;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    pointers[i] = const_cast<char*>(items[i].c_str());
   }
-  pointers.push_back(nullptr);
+  pointers[items.size()] = nullptr;
   return pointers;
 }
 
@@ -178,6 +187,19 @@ bool Reap(pid_t pid, int options, int* wait_status) {
   }
 }
 
+// Tells the trace that the start of `path` changes privileges, which clears
+// the parent-death signal. A frame of its own, entered only when traced:
+// its buffer costs an untraced run no stack.
+[[gnu::noinline]] void TellOfPrivilegeChange(const char* path) {
+  char why[PATH_MAX + 160];
+  if (!PrivilegeChangeAtExec(path, why, sizeof why)) return;
+  std::size_t used = std::strlen(why);
+  std::snprintf(why + used, sizeof why - used,
+                " (the kernel clears the signal at a start that changes "
+                "privileges)");
+  SafeguardMayNotHold("the parent-death signal", why);
+}
+
 // Spawns with every signal blocked, so that no handler of the parent runs
 // in the child, and none is relayed before the child's pid is known.
 int SpawnBlocked(ChildStart* start, pid_t* pid) {
@@ -210,24 +232,18 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
 
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid) {
-  std::vector<char*> argv = PointerArray(args);
+  std::unique_ptr<char*[]> argv = PointerArray(args);
+  if (argv == nullptr) return ENOMEM;
   ChildStart start = {};
   start.path = path;
-  start.argv = argv.data();
+  start.argv = argv.get();
   start.envp = environ;
   start.inherit_descriptors = options.inherit_descriptors;
   start.launcher = getpid();
   start.report = -1;
   sigemptyset(&start.none);
   // Checked only for the trace, where it is told.
-  if (SafeguardsListened()) {
-    std::string why = PrivilegeChangeAtExec(path);
-    if (!why.empty()) {
-      why += " (the kernel clears the signal at a start that changes "
-             "privileges)";
-      SafeguardMayNotHold("the parent-death signal", why.c_str());
-    }
-  }
+  if (SafeguardsListened()) TellOfPrivilegeChange(path);
 
   sigset_t all, previous;
   sigfillset(&all);

@@ -14,12 +14,14 @@ struct ChildOptions {
 };
 
 // Starts the program file `path` (no search, no shell) with `args` as its
-// argument vector, in the caller's environment and directory, no signal blocked and the launcher's ignored signals
-// ignored. 0 with *pid set, or the error number of the failure. Until it
-// has been waited for, the launcher's signals are relayed to it
-// (signal_relay.h); it gets SIGTERM should the launcher die first. Until
-// then SIGCHLD is at its default here even where the caller ignores it, so
-// that the child can be waited for.
+// argument vector, in the caller's environment and directory, no signal
+// blocked and the launcher's ignored signals ignored. 0 with *pid set, or
+// the error number of the failure (ENOMEM: no memory to prepare the
+// start): memory is taken only before the child starts, and nothing here
+// takes any from its start to its wait. Until it has been waited for, the
+// launcher's signals are relayed to it (signal_relay.h); it gets SIGTERM
+// should the launcher die first. Until then SIGCHLD is at its default here
+// even where the caller ignores it, so that the child can be waited for.
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid);
 

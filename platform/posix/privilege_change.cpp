@@ -8,9 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace platform {
 namespace {
@@ -82,55 +82,59 @@ void OwnCapabilities(Capabilities* own, std::uint64_t* bounding) {
   *bounding = StatusField(text, "\nCapBnd:", ~std::uint64_t(0));
 }
 
-std::string Id(const char* what, unsigned long id) {
-  return std::string(what) + " " + std::to_string(id);
-}
-
 }  // namespace
 
-std::string PrivilegeChangeAtExec(const char* path) {
+bool PrivilegeChangeAtExec(const char* path, char* why, std::size_t size) {
   uid_t ruid, euid, suid;
   gid_t rgid, egid, sgid;
   getresuid(&ruid, &euid, &suid);
   getresgid(&rgid, &egid, &sgid);
   if (ruid != euid) {
-    return "the launcher's real and effective user ids differ (" +
-           std::to_string(ruid) + " and " + std::to_string(euid) +
-           "), so any program it starts gains privileges";
+    std::snprintf(why, size,
+                  "the launcher's real and effective user ids differ (%u and "
+                  "%u), so any program it starts gains privileges",
+                  unsigned(ruid), unsigned(euid));
+    return true;
   }
   if (rgid != egid) {
-    return "the launcher's real and effective group ids differ (" +
-           std::to_string(rgid) + " and " + std::to_string(egid) +
-           "), so any program it starts gains privileges";
+    std::snprintf(why, size,
+                  "the launcher's real and effective group ids differ (%u "
+                  "and %u), so any program it starts gains privileges",
+                  unsigned(rgid), unsigned(egid));
+    return true;
   }
   struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return "";
-  const std::string program(path);
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   if ((info.st_mode & S_ISUID) != 0 && info.st_uid != euid) {
-    return program + " is set-user-ID to " + Id("uid", info.st_uid) +
-           ", the launcher runs as " + Id("uid", euid);
+    std::snprintf(why, size,
+                  "%s is set-user-ID to uid %u, the launcher runs as uid %u",
+                  path, unsigned(info.st_uid), unsigned(euid));
+    return true;
   }
   // Set-group-ID without group execute permission marks mandatory
   // locking, not a change of group.
   if ((info.st_mode & (S_ISGID | S_IXGRP)) == (S_ISGID | S_IXGRP) &&
       info.st_gid != egid) {
-    return program + " is set-group-ID to " + Id("gid", info.st_gid) +
-           ", the launcher runs as " + Id("gid", egid);
+    std::snprintf(why, size,
+                  "%s is set-group-ID to gid %u, the launcher runs as gid %u",
+                  path, unsigned(info.st_gid), unsigned(egid));
+    return true;
   }
   // Root gets every capability at exec whatever the file holds.
   Capabilities file;
-  if (euid == 0 || !FileCapabilities(path, &file)) return "";
+  if (euid == 0 || !FileCapabilities(path, &file)) return false;
   Capabilities own;
   std::uint64_t bounding;
   OwnCapabilities(&own, &bounding);
   const std::uint64_t gained =
       ((file.permitted & bounding) | (file.inheritable & own.inheritable)) &
       ~own.permitted;
-  if (gained != 0 || file.effective) {
-    return program +
-           " has file capabilities that raise the privileges it runs with";
-  }
-  return "";
+  if (gained == 0 && !file.effective) return false;
+  std::snprintf(why, size,
+                "%s has file capabilities that raise the privileges it runs "
+                "with",
+                path);
+  return true;
 }
 
 }  // namespace platform

@@ -3,16 +3,17 @@
 // that program running.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 namespace platform {
 
-// Why the start of the program file `path` by this process may change
-// privileges, or "" when it does not: the process's real and effective
-// user or group ids differ; the file is set-user-ID or set-group-ID to
-// another id than this process's effective one; its file capabilities add
-// to this process's permitted set. Reads the file's status and extended
-// attributes and /proc/self/status: made only for the trace.
-std::string PrivilegeChangeAtExec(const char* path);
+// Whether the start of the program file `path` by this process may change
+// privileges, with why in `why` (cut to `size`): the process's real and
+// effective user or group ids differ; the file is set-user-ID or
+// set-group-ID to another id than this process's effective one; its file
+// capabilities add to this process's permitted set. Reads the file's
+// status and extended attributes and /proc/self/status: made only for the
+// trace. Takes no memory.
+bool PrivilegeChangeAtExec(const char* path, char* why, std::size_t size);
 
 }  // namespace platform

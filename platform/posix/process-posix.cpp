@@ -6,7 +6,8 @@
 
 #include <signal.h>
 
-#include <set>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ constexpr DWORD kWaitObject0 = 0;
 constexpr DWORD kWaitFailed = 0xFFFFFFFFu;
 
 struct ChildProcess {
+  ChildProcess* next;  // among the open process handles
   pid_t pid;
   bool ended;
   DWORD exit_code;  // valid once ended
@@ -30,7 +32,48 @@ struct ChildProcess {
 
 // The thread handle stands for the child's main thread; nothing is done
 // with it but closing it.
-struct ChildThread {};
+struct ChildThread {
+  ChildThread* next;  // among the open thread handles
+};
+
+// The open handles of one kind, linked through their records: recording a
+// started child takes no memory.
+template <typename Record>
+class OpenHandles {
+ public:
+  void Add(Record* record) {
+    record->next = first_;
+    first_ = record;
+  }
+
+  // The record behind `handle` when it is one of these, else null.
+  Record* Find(HANDLE handle) const {
+    for (Record* record = first_; record != nullptr; record = record->next) {
+      if (record == handle) return record;
+    }
+    return nullptr;
+  }
+
+  // `record` is one of these.
+  void Remove(Record* record) {
+    Record** at = &first_;
+    while (*at != record) at = &(*at)->next;
+    *at = record->next;
+  }
+
+ private:
+  Record* first_ = nullptr;
+};
+
+// The line's items; false when memory ran out.
+bool SplitLine(const char* line, std::vector<std::string>* args) {
+  try {
+    *args = SplitCommandLine(line);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
 
 void RecordEnd(ChildProcess* child, DWORD exit_code) {
   child->ended = true;
@@ -65,22 +108,28 @@ class SpawnedProcesses : public Processes {
     }
     const char* line = command_line != nullptr ? command_line : application_name;
     if (line == nullptr) return 0;
-    std::vector<std::string> args = SplitCommandLine(line);
+    std::vector<std::string> args;
+    if (!SplitLine(line, &args)) return 0;
     // Without an application name the first item of the line is the
     // program; it is used as given, never looked up along a search path.
-    std::string program = application_name != nullptr ? application_name
-                                                       : args[0];
+    const char* program =
+        application_name != nullptr ? application_name : args[0].c_str();
+    std::unique_ptr<ChildProcess> process(new (std::nothrow) ChildProcess());
+    std::unique_ptr<ChildThread> thread(new (std::nothrow) ChildThread());
+    if (process == nullptr || thread == nullptr) return 0;
     ChildOptions options;
     options.inherit_descriptors = inherit_handles != 0;
     pid_t pid;
-    if (SpawnChild(program.c_str(), args, options, &pid) != 0) return 0;
+    // All that can fail is done before the child starts, and nothing from
+    // its start to its wait can: a launcher that died in between would
+    // take its running child down with it (the parent-death signal).
+    if (SpawnChild(program, args, options, &pid) != 0) return 0;
 
-    ChildProcess* process = new ChildProcess{pid, false, kStillActive, false};
-    ChildThread* thread = new ChildThread;
-    processes_.insert(process);
-    threads_.insert(thread);
-    info->hProcess = process;
-    info->hThread = thread;
+    *process = ChildProcess{nullptr, pid, false, kStillActive, false};
+    processes_.Add(process.get());
+    threads_.Add(thread.get());
+    info->hProcess = process.release();
+    info->hThread = thread.release();
     info->dwProcessId = static_cast<DWORD>(pid);
     info->dwThreadId = static_cast<DWORD>(pid);  // the main thread's id
     return 1;
@@ -89,7 +138,7 @@ class SpawnedProcesses : public Processes {
   // Waits on process handles only, and only without a time limit, as the
   // launcher waits for its child; anything else fails the wait.
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override {
-    ChildProcess* child = FindProcess(handle);
+    ChildProcess* child = processes_.Find(handle);
     if (child == nullptr || milliseconds != kInfinite) return kWaitFailed;
     if (child->ended) return kWaitObject0;
     if (child->lost) return kWaitFailed;
@@ -104,7 +153,7 @@ class SpawnedProcesses : public Processes {
 
   // Fails for a child that was lost: its code cannot be read.
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {
-    ChildProcess* child = FindProcess(process);
+    ChildProcess* child = processes_.Find(process);
     if (child == nullptr || exit_code == nullptr) return 0;
     bool ended = CheckEnded(child);
     if (child->lost) return 0;
@@ -115,7 +164,7 @@ class SpawnedProcesses : public Processes {
   // Like Windows, fails for a child that has ended already and leaves its
   // exit code alone; fails too, sending nothing, for a child that was lost.
   BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
-    ChildProcess* child = FindProcess(process);
+    ChildProcess* child = processes_.Find(process);
     if (child == nullptr || CheckEnded(child) || child->lost) return 0;
     if (kill(child->pid, SIGKILL) != 0) return 0;
     int wait_status;
@@ -130,27 +179,23 @@ class SpawnedProcesses : public Processes {
   // A child never waited for is reaped here if it has ended; otherwise it
   // is left to end on its own and is reaped when this process exits.
   BOOL CloseHandle(HANDLE handle) override {
-    if (ChildProcess* child = FindProcess(handle)) {
+    if (ChildProcess* child = processes_.Find(handle)) {
       CheckEnded(child);
-      processes_.erase(child);
+      processes_.Remove(child);
       delete child;
       return 1;
     }
-    ChildThread* thread = static_cast<ChildThread*>(handle);
-    if (threads_.erase(thread) == 0) return 0;
+    ChildThread* thread = threads_.Find(handle);
+    if (thread == nullptr) return 0;
+    threads_.Remove(thread);
     delete thread;
     return 1;
   }
 
  private:
-  // Only handles made here are ever dereferenced.
-  ChildProcess* FindProcess(HANDLE handle) const {
-    ChildProcess* child = static_cast<ChildProcess*>(handle);
-    return processes_.count(child) != 0 ? child : nullptr;
-  }
-
-  std::set<ChildProcess*> processes_;
-  std::set<ChildThread*> threads_;
+  // Only handles found here are ever dereferenced.
+  OpenHandles<ChildProcess> processes_;
+  OpenHandles<ChildThread> threads_;
 };
 
 }  // namespace
