@@ -264,9 +264,10 @@ class CallerTest(GorvanelCase):
     """Callers as operators' systems have them."""
 
     def test_caller_ignoring_sigchld_gets_the_java_status(self):
-        # The kernel would reap the Java VM by itself and the wait fail:
-        # gorvanel reported EXE006:259 for any VM and sent SIGKILL to a pid
-        # no longer its child's. The VM gets the caller's disposition.
+        # Left ignored, the kernel would reap the Java VM by itself: the
+        # wait would fail, the code read would be 259 (still active) and
+        # the forced end would go to a pid that may be another process's.
+        # The VM gets the caller's disposition.
         for status in (0, 1, 2):
             with self.subTest(status=status):
                 self.record.unlink(missing_ok=True)

@@ -38,8 +38,8 @@ std::unique_ptr<char*[]> PointerArray(const std::vector<std::string>& items) {
 }
 
 // What a new child tells its parent through the report pipe before it runs
-// its program: each a record, none when all went well. The pipe closes on
-// exec, so the parent reads until its end.
+// its program: each a record, none when all went well. ReadReports says
+// when the parent has them all.
 enum class Stage : int {
   kDeathSignal,  // not set up; the child went on without it
   kStart,        // the program could not be started; the child has ended

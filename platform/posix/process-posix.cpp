@@ -1,5 +1,5 @@
-// Process creation and waiting as the Windows calls behave, over
-// posix_spawn and waitpid. A process handle is an object of ours that
+// Process creation and waiting as the Windows calls behave, over vfork,
+// execve and waitid (child.h). A process handle is an object of ours that
 // remembers whether its child has been reaped, so that a pid the system
 // may already have given to another process is never signalled.
 #include "platform/process.h"

@@ -1,6 +1,7 @@
 // The registry file as text: a reader that hands it on as UTF-8 one
-// character at a time, decoding fixed chunks as it goes (no line is ever
-// held whole). Its first chunk tells the encoding.
+// character at a time, decoding fixed chunks as it goes; a caller holds at
+// most as much of a line as it asks for (ReadLineUpTo). Its first chunk
+// tells the encoding.
 #pragma once
 
 #include <cstddef>

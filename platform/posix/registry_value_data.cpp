@@ -94,7 +94,7 @@ const char* ReadDword(TextReader& text, RegistryValue* value) {
   return nullptr;
 }
 
-// After a backslash that may end the line: true on the first character of
+// After a backslash that may end the line: null on the first character of
 // the continuation line, else the fault.
 const char* PassContinuation(TextReader& text) {
   text.Next();  // the backslash
