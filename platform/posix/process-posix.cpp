@@ -65,7 +65,7 @@ class SpawnedProcesses : public Processes {
     }
     const char* line = command_line != nullptr ? command_line : application_name;
     if (line == nullptr) return 0;
-    std::vector<std::string> args = SplitCommandLine(line);
+    std::vector<std::string> args = SplitCommandLine(line, SystemCodePage());
     // Without an application name the first item of the line is the
     // program; it is used as given, never looked up along a search path.
     std::string program = application_name != nullptr ? application_name
