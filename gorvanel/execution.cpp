@@ -166,10 +166,10 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
 
 // The command line in a new heap buffer; null, with "pemra1004" printed,
 // for an argument too long, one that ends in a lone lead byte (which would
-// take the closing quote for its second byte) or a line that would not
-// fit. A frame of its
-// own: the options, slots and vector are gone before the child is started,
-// whose start would otherwise run below them on fresh pages of stack.
+// take the closing quote for its second byte) or a line that would not fit.
+// A frame of its own: the options, slots and vector are gone before the
+// child is started, whose start would otherwise run below them on fresh
+// pages of stack.
 [[gnu::noinline]] std::unique_ptr<char[]> NewCommandLine(
     PathCache& cache, platform::Console& console,
     const platform::PathStyle& paths, const platform::CodePage& code_page,
