@@ -62,9 +62,11 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
         self.import_registry()
 
     def import_registry(self, provider=True, site=True, jre=r"C:\Svc\JRE6",
-                        opt=r"C:\Svc\Info", data=r"D:\InfoData"):
+                        opt=r"C:\Svc\Info", data=r"D:\InfoData",
+                        unicode=False):
         """Replaces everything below the vendor key by the sample's values
-        (without the provider or the site key when told so)."""
+        (without the provider or the site key when told so), from a
+        version 5 export file when unicode is set."""
         keys = {}
         if provider:
             keys[harness.PROVIDER_KEY] = {
@@ -72,7 +74,8 @@ class GorvanelWineCase(harness.LauncherChecks, unittest.TestCase):
         if site:
             keys[harness.SITE_KEY] = {"jrePathName": jre}
         reg = harness.write_registry(self.root / "sample.reg", keys,
-                                     delete_keys=[harness.VENDOR_KEY])
+                                     delete_keys=[harness.VENDOR_KEY],
+                                     unicode=unicode)
         PREFIX.import_registry(reg)
 
     def run_gorvanel(self, *args, env=None):
@@ -118,6 +121,27 @@ class SampleInstallationTest(GorvanelWineCase):
                              data="D:\\" + "d" * 256)
         self.assertRefused(self.run_gorvanel(*['"' * 255] * 6),
                            PARAMETER_ERROR)
+
+
+class DoubleByteCodePageTest(wine_prefix.JapaneseCodePage,
+                             GorvanelWineCase):
+    """Code page 932, in which the second byte of ソ, 表 and 能 is 0x5C,
+    the byte of a backslash."""
+
+    prefix = PREFIX
+
+    def test_items_that_end_in_a_double_byte_character_arrive_whole(self):
+        opt = r"C:\Svc\機能"
+        self.import_registry(opt=opt, unicode=True)
+        args = ["ソ", "表", "aソ", "x", "能"]
+        result, records = self.run_gorvanel(*args, env=self.japanese)
+        self.assertEqual(result.status, 0, result.describe())
+        self.assertEqual(len(records), 1, "the Java program should run once")
+        fixed = harness.gorvanel_java_argv(SEP, JAVA, opt, r"D:\InfoData",
+                                           r"D:\InfoData")
+        self.assertEqual(records[0].argv,
+                         [item.encode("cp932") for item in fixed]
+                         + self.direct_arguments(self.java, args))
 
 
 class ExitCodeTest(GorvanelWineCase):

@@ -50,12 +50,15 @@ class TarvoWineCase(harness.LauncherChecks, unittest.TestCase):
         self.import_site(r"D:\Mgr Opt", r"D:\Mgr Etc", r"D:\Mgr Var",
                          r"D:\Registry Jre")
 
-    def import_site(self, opt, etc, var, jre=None, extra_keys=None):
-        """Replaces everything below the vendor key by these values."""
+    def import_site(self, opt, etc, var, jre=None, extra_keys=None,
+                    unicode=False):
+        """Replaces everything below the vendor key by these values, from a
+        version 5 export file when unicode is set."""
         keys = {harness.SITE_KEY: harness.site_values(opt, etc, var, jre)}
         keys.update(extra_keys or {})
         reg = harness.write_registry(self.root / "site.reg", keys,
-                                     delete_keys=[harness.VENDOR_KEY])
+                                     delete_keys=[harness.VENDOR_KEY],
+                                     unicode=unicode)
         PREFIX.import_registry(reg)
 
     def run_tarvo(self, *args, env=None):
@@ -171,6 +174,27 @@ class ArgumentTest(TarvoWineCase):
             with self.subTest(arg=arg):
                 self.assertRefused(self.run_tarvo("list", arg))
         self.assertFalse(marker.exists(), "the interpreter ran an argument")
+
+
+class DoubleByteCodePageTest(wine_prefix.JapaneseCodePage, TarvoWineCase):
+    """Code page 932, in which the second byte of ソ, 表 and 能 is 0x5C,
+    the byte of a backslash."""
+
+    prefix = PREFIX
+
+    def test_arguments_that_end_in_a_double_byte_character_arrive_whole(self):
+        opt = r"D:\Mgr 機能"
+        self.import_site(opt, r"D:\Mgr Etc", r"D:\Mgr Var", unicode=True)
+        args = ["ソ", "表", "aソ", "x", "能"]
+        result, records = self.run_tarvo(*args, env=self.japanese)
+        self.assertEqual(result.status, 0, result.describe())
+        self.assertEqual(len(records), 1, "the Java program should run once")
+        fixed = harness.tarvo_java_argv(SEP, r"D:\Mgr Jre\bin\java", opt,
+                                        r"D:\Mgr Etc", r"D:\Mgr Var", 0, 23456)
+        self.assertEqual(records[0].argv,
+                         [item.encode("cp932") for item in fixed]
+                         + self.direct_arguments(r"D:\Mgr Jre\bin\java.exe",
+                                                 args))
 
 
 class JobTest(launcher_lifecycle.WineJobCases, TarvoWineCase):

@@ -6,6 +6,7 @@ Run as a script it serves the build (the fixtures of the Wine tests):
 """
 
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -13,7 +14,17 @@ import tempfile
 import time
 from pathlib import Path
 
+import callers
 import harness
+
+
+# The locale that gives a Wine process the ANSI code page 932, its Unix
+# text staying UTF-8.
+JAPANESE_LOCALE = "ja_JP.UTF-8"
+
+
+class LocaleUnavailable(Exception):
+    """The locale cannot be made on this machine; the message says why."""
 
 
 def windows_path(path):
@@ -112,6 +123,18 @@ class WinePrefix:
             env=self.env(**(env or {})), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def japanese_environment(self):
+        """Environment entries that run a Wine process in code page 932.
+        Wine takes its ANSI code page from the process's locale, and the
+        locale must exist for Unix text to be read as UTF-8: localedef
+        compiles it once into the build tree, named by LOCPATH. Raises
+        LocaleUnavailable when it cannot be made."""
+        locales = self.path.parent / "locales"
+        if not (locales / JAPANESE_LOCALE / "LC_CTYPE").is_file():
+            _compile_locale(locales, JAPANESE_LOCALE)
+        return {"LOCPATH": str(locales), "LANG": JAPANESE_LOCALE,
+                "LC_ALL": JAPANESE_LOCALE}
+
     def import_registry(self, reg_file):
         result = self.wine(["regedit", "/S", windows_path(reg_file)])
         if result.status != 0:
@@ -147,6 +170,62 @@ class WinePrefix:
 
     def restore_services(self):
         shutil.copy2(self._pristine_services, self.services_file)
+
+
+class JapaneseCodePage:
+    """Mixed into a Wine suite's unittest.TestCase, which gives
+    self.prefix (the WinePrefix) and self.record (the stub's record file,
+    D:\\record): self.japanese is the environment of a run in code page
+    932. Skipped (failed with CI=true) where the locale cannot be made."""
+
+    def setUp(self):
+        try:
+            self.japanese = self.prefix.japanese_environment()
+        except LocaleUnavailable as error:
+            callers.skip_unless_ci(self, str(error))
+        super().setUp()
+
+    def direct_arguments(self, java, args):
+        """The arguments that java, the stub, gets when started directly
+        with args in code page 932; each must be its text in that code
+        page, or the locale did not take effect."""
+        self.record.unlink(missing_ok=True)
+        env = harness.stub_environment(r"D:\record")
+        env.update(self.japanese)
+        result = self.prefix.wine([java] + list(args), env=env)
+        self.assertEqual(result.status, 0, result.describe())
+        records = harness.read_records(self.record)
+        self.assertEqual(len(records), 1, "java.exe should have run once")
+        self.assertEqual(records[0].argv[1:],
+                         [arg.encode("cp932") for arg in args])
+        return records[0].argv[1:]
+
+
+def _compile_locale(locales, name):
+    """Compiles the locale name (language_TERRITORY.CHARSET) from the
+    locales package's source into locales/name. Made beside it and moved
+    in whole, so that a run cut short or a suite alongside never sees half
+    a locale."""
+    source, charset = name.split(".")
+    if shutil.which("localedef") is None:
+        raise LocaleUnavailable("localedef is not installed (libc-bin)")
+    if not Path("/usr/share/i18n/locales", source).is_file():
+        raise LocaleUnavailable(
+            f"/usr/share/i18n/locales/{source} is missing (locales)")
+    locales.mkdir(parents=True, exist_ok=True)
+    scratch = Path(tempfile.mkdtemp(prefix=name + ".", dir=locales))
+    try:
+        result = harness.run(["localedef", "-i", source, "-f", charset,
+                              scratch / name], timeout=300)
+        if result.status != 0:
+            raise LocaleUnavailable("localedef failed: " + result.describe())
+        try:
+            os.rename(scratch / name, locales / name)
+        except OSError:
+            if not (locales / name / "LC_CTYPE").is_file():
+                raise
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def main(args):

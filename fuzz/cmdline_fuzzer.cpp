@@ -4,8 +4,10 @@
 //
 // Input: the first byte chooses how items are joined (bit 0: blanks between
 // items are a run of spaces and tabs instead of one space; bit 1: items that
-// need no quotes are written bare); the rest is both a whole command line
-// and, cut at its zero bytes, the items of one (program name first).
+// need no quotes are written bare) and how text is read (bit 2: in code page
+// 932, where a lead byte and the byte after it are one character); the rest
+// is both a whole command line and, cut at its zero bytes, the items of one
+// (program name first).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "platform/cmdline.h"
+#include "platform/testing/fakes.h"
 
 namespace {
 
@@ -21,17 +24,32 @@ constexpr std::size_t kMaxItems = 16;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+using fuzz::EndsInLoneLeadByte;
+using fuzz::Leads;
+
+// Whether `text` holds a quote that is not a lead byte's second byte.
+bool HoldsQuote(const platform::CodePage& code_page, const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') return true;
+    if (Leads(code_page, text[i])) ++i;
+  }
+  return false;
+}
+
 // One argument for the C runtime: backslashes doubled where a quote follows
-// (an escaped quote or the closing one), every quote escaped, and the whole
-// in quotes unless `bare` is allowed and nothing in it needs them.
-std::string QuoteArgument(const std::string& argument, bool bare) {
+// (an escaped quote or the closing one), every quote escaped, a lead byte's
+// second byte left as it is, and the whole in quotes unless `bare` is
+// allowed and nothing in it needs them.
+std::string QuoteArgument(const std::string& argument, bool bare,
+                          const platform::CodePage& code_page) {
   bool needs_quotes = argument.empty();
   for (char c : argument) needs_quotes |= IsBlank(c) || c == '"';
   const bool quoted = needs_quotes || !bare;
   std::string out;
   if (quoted) out.push_back('"');
   std::size_t backslashes = 0;
-  for (char c : argument) {
+  for (std::size_t i = 0; i < argument.size(); ++i) {
+    const char c = argument[i];
     if (c == '\\') {
       ++backslashes;
       continue;
@@ -40,6 +58,8 @@ std::string QuoteArgument(const std::string& argument, bool bare) {
     out.append(backslashes, '\\');
     backslashes = 0;
     out.push_back(c);
+    if (Leads(code_page, c) && i + 1 < argument.size())
+      out.push_back(argument[++i]);
   }
   out.append(quoted ? 2 * backslashes : backslashes, '\\');
   if (quoted) out.push_back('"');
@@ -49,25 +69,36 @@ std::string QuoteArgument(const std::string& argument, bool bare) {
 // The program name has no escapes: it is simply put in quotes, which is
 // right for any name without a quote of its own.
 std::string Join(const std::vector<std::string>& items, bool bare,
-                 const std::string& blanks) {
+                 const std::string& blanks,
+                 const platform::CodePage& code_page) {
   std::string line = "\"" + items[0] + "\"";
   for (std::size_t i = 1; i < items.size(); ++i)
-    line += blanks + QuoteArgument(items[i], bare);
+    line += blanks + QuoteArgument(items[i], bare, code_page);
   return line;
 }
 
 // Invariants of any split: a program name always, without quotes (they only
 // toggle), and no argument that a blank would have ended outside quotes.
-void CheckAnyLine(const std::string& line) {
-  const std::vector<std::string> items = platform::SplitCommandLine(line.c_str());
+void CheckAnyLine(const std::string& line,
+                  const platform::CodePage& code_page) {
+  const std::vector<std::string> items =
+      platform::SplitCommandLine(line.c_str(), code_page);
   FUZZ_CHECK(!items.empty());
-  FUZZ_CHECK(items[0].find('"') == std::string::npos);
+  FUZZ_CHECK(!HoldsQuote(code_page, items[0]));
   std::size_t total = 0;
-  for (const std::string& item : items) total += item.size();
+  bool whole = true;
+  for (const std::string& item : items) {
+    total += item.size();
+    whole &= !EndsInLoneLeadByte(code_page, item);
+  }
   FUZZ_CHECK(total <= line.size());
-  // Splitting is stable: the items, quoted again, split to themselves.
-  FUZZ_CHECK(platform::SplitCommandLine(Join(items, false, " ").c_str()) ==
-             items);
+  // Splitting is stable: the items, quoted again, split to themselves. A
+  // lead byte left alone by the line's end would take the closing quote.
+  if (whole) {
+    FUZZ_CHECK(platform::SplitCommandLine(
+                   Join(items, false, " ", code_page).c_str(), code_page) ==
+               items);
+  }
 }
 
 }  // namespace
@@ -77,9 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (size == 0) return 0;
   const bool blank_runs = (data[0] & 1) != 0;
   const bool bare = (data[0] & 2) != 0;
+  platform_test::FakeCodePage code_page;
+  if ((data[0] & 4) != 0) code_page.number = 932;
   const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  CheckAnyLine(fuzz::CString(rest));
+  CheckAnyLine(fuzz::CString(rest), code_page);
 
   std::vector<std::string> items(1);
   for (char c : rest) {
@@ -92,8 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string& program = items[0];
   program.erase(std::remove(program.begin(), program.end(), '"'),
                 program.end());
+  // No item can end in a lone lead byte: the quote or blank after it would
+  // become its second byte.
+  for (std::string& item : items)
+    if (EndsInLoneLeadByte(code_page, item)) item.pop_back();
   const std::string blanks = blank_runs ? " \t  \t" : " ";
-  const std::string line = Join(items, bare, blanks);
-  FUZZ_CHECK(platform::SplitCommandLine(line.c_str()) == items);
+  const std::string line = Join(items, bare, blanks, code_page);
+  FUZZ_CHECK(platform::SplitCommandLine(line.c_str(), code_page) == items);
   return 0;
 }

@@ -2,14 +2,15 @@
 // whatever the arguments and the registry hold, it ends with 0 or 1, prints
 // one of its own messages or nothing, and starts at most one child, whose
 // command line is the one a plain model builds: every item escaped, so that
-// the C runtime's split gives it back as it was given, on both systems, and
-// refused where escaping would take it past its limit.
+// the C runtime's split gives it back as it was given, on both systems and
+// in a double-byte code page, and refused where escaping would take it past
+// its limit.
 //
 // Input: three bytes, then fields separated by 0x1E:
 //   byte 0  bits 0-3: optPathName, etcPathName, varPathName (provider key),
 //           jrePathName (site key) present; bit 4: the user is no
 //           administrator; bit 5: the child cannot be created; bit 6: Linux
-//           paths
+//           paths; bit 7: code page 932 (else 1252)
 //   byte 1  bits 0-3: the value's bytes get a terminator
 //   byte 2  the child's exit code (0xFE: 0x80000000, 0xFF: 0xFFFFFFFF)
 //   fields  the four values' bytes, then argv[0] and the arguments (at most
@@ -58,6 +59,7 @@ struct Case {
   bool refused = false;
   bool creation_fails = false;
   bool posix = false;
+  unsigned code_page = 1252;
   platform::DWORD exit_code = 0;
   std::vector<std::string> argv;  // C strings: no zero bytes
 };
@@ -68,6 +70,7 @@ Case ReadCase(const std::uint8_t* data, std::size_t size) {
   c.refused = (data[0] >> 4) & 1;
   c.creation_fails = (data[0] >> 5) & 1;
   c.posix = (data[0] >> 6) & 1;
+  c.code_page = (data[0] >> 7) & 1 ? 932 : 1252;
   c.exit_code = data[2] == 0xFF   ? 0xFFFFFFFFu
                 : data[2] == 0xFE ? 0x80000000u
                                   : data[2];
@@ -85,12 +88,15 @@ Case ReadCase(const std::uint8_t* data, std::size_t size) {
 
 // A 260-byte field that starts zeroed: a value that fits is copied in, and
 // counts when the field then holds a terminator and text before it.
-std::string Field(const Case& c, Value which) {
+std::string Field(const Case& c, const platform::CodePage& code_page,
+                  Value which) {
   const std::string& bytes = c.value[which];
   if (!c.present[which] || bytes.size() > 260) return "";
   if (bytes.size() == 260 && bytes.find('\0') == std::string::npos) return "";
-  // A quote, carriage return or line feed would change the line's split.
+  // A quote, carriage return or line feed would change the line's split, and
+  // so would a lone lead byte at the end.
   const std::string text = fuzz::CString(bytes);
+  if (fuzz::EndsInLoneLeadByte(code_page, text)) return "";
   return text.find_first_of("\"\r\n") == std::string::npos ? text : "";
 }
 
@@ -106,17 +112,22 @@ struct Expected {
 };
 
 // An item as the C runtime's split gives it back: each quote escaped, the
-// backslashes before a quote or the item's end doubled.
-std::string Escaped(const std::string& text) {
+// backslashes before a quote or the item's end doubled, a lead byte's
+// second byte left as it is.
+std::string Escaped(const std::string& text,
+                    const platform::CodePage& code_page) {
   std::string out;
   std::size_t backslashes = 0;
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     if (c == '\\') {
       ++backslashes;
       continue;
     }
     out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
     out.push_back(c);
+    if (fuzz::Leads(code_page, c) && i + 1 < text.size())
+      out.push_back(text[++i]);
     backslashes = 0;
   }
   out.append(2 * backslashes, '\\');
@@ -127,7 +138,7 @@ std::string Cut(const std::string& text, std::size_t limit) {
   return text.substr(0, limit);
 }
 
-Expected Model(const Case& c) {
+Expected Model(const Case& c, const platform::CodePage& code_page) {
   Expected e;
   const int argc = static_cast<int>(c.argv.size());
   if (c.refused) {
@@ -143,12 +154,13 @@ Expected Model(const Case& c) {
     return e;
   }
   const std::string sep(1, c.posix ? '/' : '\\');
-  std::string opt = Field(c, kOpt);
+  std::string opt = Field(c, code_page, kOpt);
   const std::string jar = opt + sep + "java" + sep + "archive" + sep +
                           "gorvanel.jar";
   if (jar.size() >= 260) opt.clear();
-  const std::string directories[] = {opt, Field(c, kEtc), Field(c, kVar),
-                                     Field(c, kJre)};
+  const std::string directories[] = {opt, Field(c, code_page, kEtc),
+                                     Field(c, code_page, kVar),
+                                     Field(c, code_page, kJre)};
   for (int i = 0; i < 4; ++i) {
     if (directories[i].empty()) {
       e.output = std::string(kExecutionFailed) + "internal error EXE00" +
@@ -157,7 +169,8 @@ Expected Model(const Case& c) {
     }
   }
   for (int k = 1; k < argc; ++k) {
-    if (c.argv[k].size() > 255) {
+    if (c.argv[k].size() > 255 ||
+        fuzz::EndsInLoneLeadByte(code_page, c.argv[k])) {
       e.output = kParameterError;
       return e;
     }
@@ -175,7 +188,7 @@ Expected Model(const Case& c) {
   // is the one item written as it is.
   e.line = "\"" + e.items[0] + "\"";
   for (std::size_t i = 1; i < e.items.size(); ++i)
-    e.line += " \"" + Escaped(e.items[i]) + "\"";
+    e.line += " \"" + Escaped(e.items[i], code_page) + "\"";
   if (e.line.size() > kLineLimit) {
     e.output = kParameterError;
     return e;
@@ -214,9 +227,10 @@ bool IsKnownOutput(const std::string& output) {
 
 // What must hold of a child's command line whatever the model says: it
 // fits, and the split gives every item back.
-void CheckLine(const Expected& e, const std::string& line) {
+void CheckLine(const Expected& e, const platform::CodePage& code_page,
+               const std::string& line) {
   FUZZ_CHECK(line.size() <= kLineLimit);
-  FUZZ_CHECK(platform::SplitCommandLine(line.c_str()) == e.items);
+  FUZZ_CHECK(platform::SplitCommandLine(line.c_str(), code_page) == e.items);
 }
 
 }  // namespace
@@ -240,13 +254,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   security.groups = {c.refused ? "Users" : "Administrators"};
   platform_test::FakeHeap heap;
   platform_test::FakeConsole console;
+  platform_test::FakeCodePage code_page;
+  code_page.number = c.code_page;
 
   std::vector<const char*> argv;
   for (const std::string& argument : c.argv) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
-  const gorvanel::Platform p{registry, processes, security, heap, console,
+  const gorvanel::Platform p{registry,
+                             processes,
+                             security,
+                             heap,
+                             console,
                              c.posix ? platform::kPosixPaths
-                                     : platform::kWindowsPaths};
+                                     : platform::kWindowsPaths,
+                             code_page};
   const int status =
       gorvanel::RunGorvanel(p, static_cast<int>(c.argv.size()), argv.data());
 
@@ -254,12 +275,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   FUZZ_CHECK(IsKnownOutput(console.output));
   FUZZ_CHECK(registry.open_keys == 0);
   FUZZ_CHECK(security.held == 0 && heap.held.empty());
-  const Expected e = Model(c);
+  const Expected e = Model(c, code_page);
   FUZZ_CHECK(status == e.status);
   FUZZ_CHECK(console.output == e.output);
   FUZZ_CHECK(processes.lines.size() == (e.starts ? 1u : 0u));
   if (processes.lines.empty()) return 0;
   FUZZ_CHECK(processes.lines[0] == e.line);
-  CheckLine(e, processes.lines[0]);
+  CheckLine(e, code_page, processes.lines[0]);
   return 0;
 }

@@ -85,8 +85,11 @@ void CheckLauncher(const std::string& text) {
   platform_test::FakeInterpreter interpreter;
   platform_test::FakeTextFiles files;
   files.files[kIniPath] = text;
-  const tarvo::Platform p{registry, sockets,     environment,
-                          files,    interpreter, platform::kWindowsPaths};
+  platform_test::FakeCodePage code_page;
+  const tarvo::Platform p{registry,    sockets,
+                          environment, files,
+                          interpreter, platform::kWindowsPaths,
+                          code_page};
   const char* const argv[] = {kProgram, "list", nullptr};
   const int status = tarvo::RunLauncher(p, 2, argv);
   FUZZ_CHECK(files.open_streams == 0);

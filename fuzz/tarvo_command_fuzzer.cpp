@@ -9,7 +9,7 @@
 //           present; bit 4: tarvo.ini present; bit 5: Linux paths;
 //           bit 6: nfport defined; bit 7: tovrexm defined
 //   byte 1  bits 0-3: the value's bytes get a terminator; bit 4: no argv
-//           at all
+//           at all; bit 5: code page 932 (else 1252)
 //   byte 2  the interpreter's status, signed
 //   fields  optPathName, etcPathName, varPathName, jrePathName (the bytes
 //           of the value), tarvo.ini (as text mode delivers it), argv[0],
@@ -53,6 +53,7 @@ struct Case {
   bool tovrexm = false;
   int status = 0;
   bool has_argv = true;
+  unsigned code_page = 1252;
   std::vector<std::string> argv;  // C strings: no zero bytes
 };
 
@@ -66,6 +67,7 @@ Case ReadCase(const std::uint8_t* data, std::size_t size) {
   c.nfport = (flags >> 6) & 1;
   c.tovrexm = (flags >> 7) & 1;
   c.has_argv = ((terminators >> 4) & 1) == 0;
+  c.code_page = (terminators >> 5) & 1 ? 932 : 1252;
   c.status = static_cast<std::int8_t>(data[2]);
 
   std::vector<std::string> fields = fuzz::SplitFields(data + 3, size - 3);
@@ -129,15 +131,26 @@ struct Expected {
   std::string line;
 };
 
-std::string TrailingBackslashes(const std::string& argument) {
-  const std::size_t last = argument.find_last_not_of('\\');
-  return argument.substr(last == std::string::npos ? 0 : last + 1);
+// The backslashes that end `argument`, a lead byte's second byte being
+// none.
+std::string TrailingBackslashes(const std::string& argument,
+                                const platform::CodePage& code_page) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < argument.size(); ++i) {
+    if (argument[i] == '\\') continue;
+    if (fuzz::Leads(code_page, argument[i])) ++i;
+    start = i + 1;
+  }
+  return argument.substr(std::min(start, argument.size()));
 }
 
-Expected Model(const Case& c) {
+Expected Model(const Case& c, const platform::CodePage& code_page) {
   Expected e;
-  for (std::size_t i = 1; i < c.argv.size(); ++i)
-    if (c.argv[i].find_first_of("\"\r\n") != std::string::npos) return e;
+  for (std::size_t i = 1; i < c.argv.size(); ++i) {
+    if (c.argv[i].find_first_of("\"\r\n") != std::string::npos ||
+        fuzz::EndsInLoneLeadByte(code_page, c.argv[i]))
+      return e;
+  }
   std::string opt, etc, var;
   if (!Directory(c, kOpt, &opt) || !Directory(c, kVar, &var) ||
       !Directory(c, kEtc, &etc))
@@ -175,7 +188,8 @@ Expected Model(const Case& c) {
         std::string(kClassName)})
     e.line += " " + element;
   for (std::size_t i = 1; i < c.argv.size(); ++i)
-    e.line += " \"" + c.argv[i] + TrailingBackslashes(c.argv[i]) + "\"";
+    e.line += " \"" + c.argv[i] + TrailingBackslashes(c.argv[i], code_page) +
+              "\"";
   e.line += "\"";
   if (e.line.size() > 8191) return e;
 
@@ -202,7 +216,8 @@ bool Holds(const std::string& text, const char* characters) {
 // What must hold of any command line the launcher runs, whatever the model
 // says: its limit, its outer quotes, no value that could break the quoting,
 // and the Java VM's split giving the elements and arguments back.
-void CheckLine(const Case& c, const Expected& e, const std::string& line) {
+void CheckLine(const Case& c, const platform::CodePage& code_page,
+               const Expected& e, const std::string& line) {
   FUZZ_CHECK(line.size() <= 8191);
   FUZZ_CHECK(line.compare(0, 2, "\"\"") == 0);
   FUZZ_CHECK(line.size() >= 3 && line.back() == '"');
@@ -216,7 +231,7 @@ void CheckLine(const Case& c, const Expected& e, const std::string& line) {
   // The interpreter drops the first and the last quote.
   const std::string inner = line.substr(1, line.size() - 2);
   const std::vector<std::string> items =
-      platform::SplitCommandLine(inner.c_str());
+      platform::SplitCommandLine(inner.c_str(), code_page);
   FUZZ_CHECK(items == e.items);
   FUZZ_CHECK(items.size() == 8 + (c.argv.empty() ? 0 : c.argv.size() - 1));
   for (std::size_t i = 1; i < c.argv.size(); ++i)
@@ -235,6 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   platform_test::FakeEnvironment environment;
   platform_test::FakeTextFiles files;
   platform_test::FakeInterpreter interpreter;
+  platform_test::FakeCodePage code_page;
+  code_page.number = c.code_page;
   for (int i = 0; i < 4; ++i)
     if (c.present[i]) registry.keys[kSiteKey][kValueNames[i]] = c.value[i];
   if (c.nfport) sockets.Define("nfport", "tcp", kNfport);
@@ -246,13 +263,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::vector<const char*> argv;
   for (const std::string& argument : c.argv) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
-  const tarvo::Platform p{registry, sockets, environment, files, interpreter,
+  const tarvo::Platform p{registry,
+                          sockets,
+                          environment,
+                          files,
+                          interpreter,
                           c.posix ? platform::kPosixPaths
-                                  : platform::kWindowsPaths};
+                                  : platform::kWindowsPaths,
+                          code_page};
   const int status =
       tarvo::RunLauncher(p, static_cast<int>(c.argv.size()), argv.data());
 
-  const Expected e = Model(c);
+  const Expected e = Model(c, code_page);
   FUZZ_CHECK(interpreter.lines.size() == (e.runs ? 1u : 0u));
   FUZZ_CHECK(registry.open_keys == 0);
   FUZZ_CHECK(files.open_streams == 0);
@@ -262,6 +284,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   FUZZ_CHECK(status == c.status);
   FUZZ_CHECK(interpreter.lines[0] == e.line);
-  CheckLine(c, e, interpreter.lines[0]);
+  CheckLine(c, code_page, e, interpreter.lines[0]);
   return 0;
 }

@@ -39,10 +39,11 @@ int RunGorvanel(const Platform& platform, int argc, const char* const* argv) {
     return 1;
   }
   std::unique_ptr<PathCache> cache(
-      new PathCache(platform.registry, platform.paths));
+      new PathCache(platform.registry, platform.paths, platform.code_page));
   SetCurrentPathCache(cache.get());
-  int result = ExecuteJavaCommand(platform.processes, platform.console,
-                                  platform.paths, argc, argv);
+  int result =
+      ExecuteJavaCommand(platform.processes, platform.console, platform.paths,
+                         platform.code_page, argc, argv);
   SetCurrentPathCache(nullptr);
   return result;
 }

@@ -2,6 +2,7 @@
 // command execution around a path cache made for the run.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/console.h"
 #include "platform/heap.h"
 #include "platform/path_style.h"
@@ -19,6 +20,7 @@ struct Platform {
   platform::Heap& heap;
   platform::Console& console;
   const platform::PathStyle& paths;
+  const platform::CodePage& code_page;
 };
 
 // Writes the five lines of the usage text.

@@ -44,7 +44,8 @@ class EntryTest : public ::testing::Test {
     for (const std::string& a : args) argv.push_back(a.c_str());
     console.output.clear();
     const Platform system = {registry, processes, security,
-                             heap,     console,   platform::kWindowsPaths};
+                             heap,     console,   platform::kWindowsPaths,
+                             code_page};
     return RunGorvanel(system, static_cast<int>(argv.size()), argv.data());
   }
 
@@ -54,6 +55,7 @@ class EntryTest : public ::testing::Test {
   FakeSecurity security;
   FakeHeap heap;
   FakeConsole console;
+  platform_test::FakeCodePage code_page;
 };
 
 TEST_F(EntryTest, RefusalsEndTheRunBeforeAnyRegistryRead) {

@@ -67,12 +67,14 @@ void BuildOption(char (&option)[kOptionSize], const char* prefix,
   Append(option, sizeof(option), suffix);
 }
 
-// Calls `put` with each character of `text` as it must stand between
-// double quotes for the C runtime's split to give it back: a quote gets a
+// Calls `put` with each byte of `text` as it must stand between double
+// quotes for the C runtime's split to give it back: a quote gets a
 // backslash, and the backslashes before a quote or the closing quote are
-// doubled. Anything else goes as it is.
+// doubled. Anything else goes as it is, a lead byte's second byte too, which
+// the runtime never reads as a backslash.
 template <typename Put>
-void EscapeQuoted(const char* text, Put put) {
+void EscapeQuoted(const char* text, const platform::CodePage& code_page,
+                  Put put) {
   std::size_t backslashes = 0;
   for (const char* p = text;; ++p) {
     if (*p == '\\') {
@@ -85,25 +87,28 @@ void EscapeQuoted(const char* text, Put put) {
     backslashes = 0;
     if (*p == '\0') return;
     if (*p == '"') put('\\');
+    if (platform::NextCharacter(code_page, p) == p + 2) put(*p++);
     put(*p);
   }
 }
 
-std::size_t EscapedLength(const char* text) {
+std::size_t EscapedLength(const char* text,
+                          const platform::CodePage& code_page) {
   std::size_t length = 0;
-  EscapeQuoted(text, [&length](char) { ++length; });
+  EscapeQuoted(text, code_page, [&length](char) { ++length; });
   return length;
 }
 
 // Appends `text` in double quotes, escaped, cut to the room left like any
 // other piece (the line's length is checked before, so nothing is cut).
-void AppendQuoted(char* buffer, std::size_t capacity, const char* text) {
+void AppendQuoted(char* buffer, std::size_t capacity, const char* text,
+                  const platform::CodePage& code_page) {
   std::size_t used = std::strlen(buffer);
   auto put = [&](char c) {
     if (used + 1 < capacity) buffer[used++] = c;
   };
   put('"');
-  EscapeQuoted(text, put);
+  EscapeQuoted(text, code_page, put);
   put('"');
   buffer[used] = '\0';
 }
@@ -122,9 +127,10 @@ void JavaProgram(char (&java)[kOptionSize], const char* java_runtime,
 
 // The length of the line BuildCommandLine writes, counted without a buffer.
 std::size_t CommandLineLength(const char* java, const char* const* vector,
-                              int count) {
+                              int count, const platform::CodePage& code_page) {
   std::size_t length = std::strlen(java) + 2;
-  for (int i = 1; i < count; ++i) length += 3 + EscapedLength(vector[i]);
+  for (int i = 1; i < count; ++i)
+    length += 3 + EscapedLength(vector[i], code_page);
   return length;
 }
 
@@ -132,13 +138,14 @@ std::size_t CommandLineLength(const char* java, const char* const* vector,
 // in double quotes and escaped, so that the Java VM's split of the line gives
 // every item back as it was.
 void BuildCommandLine(char* line, std::size_t capacity, const char* java,
-                      const char* const* vector, int count) {
+                      const char* const* vector, int count,
+                      const platform::CodePage& code_page) {
   Append(line, capacity, "\"");
   Append(line, capacity, java);
   Append(line, capacity, "\"");
   for (int i = 1; i < count; ++i) {
     Append(line, capacity, " ");
-    AppendQuoted(line, capacity, vector[i]);
+    AppendQuoted(line, capacity, vector[i], code_page);
   }
 }
 
@@ -158,12 +165,15 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
 }
 
 // The command line in a new heap buffer; null, with "pemra1004" printed,
-// for an argument too long or a line that would not fit. A frame of its
-// own: the options, slots and vector are gone before the child is started,
-// whose start would otherwise run below them on fresh pages of stack.
+// for an argument too long, one that ends in a lone lead byte (which would
+// take the closing quote for its second byte) or a line that would not fit.
+// A frame of its own: the options, slots and vector are gone before the
+// child is started, whose start would otherwise run below them on fresh
+// pages of stack.
 [[gnu::noinline]] std::unique_ptr<char[]> NewCommandLine(
     PathCache& cache, platform::Console& console,
-    const platform::PathStyle& paths, int argc, const char* const* argv) {
+    const platform::PathStyle& paths, const platform::CodePage& code_page,
+    int argc, const char* const* argv) {
   const char etc_suffix[] = {paths.separator, 'e', 't', 'c', '\0'};
   const char var_suffix[] = {paths.separator, 'v', 'a', 'r', '\0'};
   char optdir[kOptionSize];
@@ -187,7 +197,8 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
 
   char slots[kMaxUserArguments][kArgumentSlotSize];
   for (int k = 1; k <= kMaxUserArguments && k < argc; ++k) {
-    if (std::strlen(argv[k]) > kMaxArgumentLength) {
+    if (std::strlen(argv[k]) > kMaxArgumentLength ||
+        platform::EndsInLoneLeadByte(code_page, argv[k])) {
       console.Write("pemra1004 parameter error\n");
       return nullptr;
     }
@@ -200,14 +211,15 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
   // line that would no longer fit is refused, never cut.
   char java[kOptionSize];
   JavaProgram(java, cache.JavaRuntimeDirectory(), paths);
-  if (CommandLineLength(java, vector, count) >= kCommandLineSize) {
+  if (CommandLineLength(java, vector, count, code_page) >= kCommandLineSize) {
     console.Write("pemra1004 parameter error\n");
     return nullptr;
   }
 
   // A failed allocation throws, and nothing catches it: the process ends.
   std::unique_ptr<char[]> line(new char[kCommandLineSize]());
-  BuildCommandLine(line.get(), kCommandLineSize, java, vector, count);
+  BuildCommandLine(line.get(), kCommandLineSize, java, vector, count,
+                   code_page);
   return line;
 }
 
@@ -215,7 +227,8 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
 
 int ExecuteJavaCommand(platform::Processes& processes,
                        platform::Console& console,
-                       const platform::PathStyle& paths, int argc,
+                       const platform::PathStyle& paths,
+                       const platform::CodePage& code_page, int argc,
                        const char* const* argv) {
   PathCache& cache = *CurrentPathCache();
   if (const char* missing = MissingDirectory(cache)) {
@@ -225,7 +238,7 @@ int ExecuteJavaCommand(platform::Processes& processes,
   Copy(g_classpath, sizeof(g_classpath), cache.JarPath());
 
   std::unique_ptr<char[]> line =
-      NewCommandLine(cache, console, paths, argc, argv);
+      NewCommandLine(cache, console, paths, code_page, argc, argv);
   if (line == nullptr) return 1;
 
   platform::StartupInfoA startup = {};

@@ -49,21 +49,28 @@ class ExecutionTest : public ::testing::Test {
 
   int Run(std::vector<std::string> args,
           const platform::PathStyle& paths = platform::kWindowsPaths) {
-    cache.reset(new PathCache(registry, paths));
+    cache.reset(new PathCache(registry, paths, code_page));
     SetCurrentPathCache(cache.get());
     log.clear();
     console.output.clear();
     args.insert(args.begin(), "gorvanel");
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
-    return ExecuteJavaCommand(processes, console, paths,
+    return ExecuteJavaCommand(processes, console, paths, code_page,
                               static_cast<int>(argv.size()), argv.data());
+  }
+
+  // The items the Java VM's runtime reads from the last line started.
+  std::vector<std::string> SplitLastLine() const {
+    return platform::SplitCommandLine(processes.lines.back().c_str(),
+                                      code_page);
   }
 
   FakeRegistry registry;
   Log log;
   FakeProcesses processes{&log};
   FakeConsole console{&log};
+  platform_test::FakeCodePage code_page;
   std::unique_ptr<PathCache> cache;
 };
 
@@ -97,45 +104,55 @@ TEST_F(ExecutionTest, StartsTheJavaVmOnOneQuotedLine) {
 }
 
 // Directories that end with a backslash and arguments that hold quotes or
-// end with backslashes reach the Java VM whole, on both systems.
+// end with backslashes reach the Java VM whole, on both systems. In code
+// page 932 the 0x5C of ソ (0x83 0x5C), 表 (0x95 0x5C) and 能 (0x94 0x5C) is
+// the second byte of a character, which the split never reads as a
+// backslash; in 1252 it is one.
 TEST_F(ExecutionTest, EveryQuotedItemIsSplitBackUnchanged) {
+  const std::string opt = "C:\\acc\\Inst Opt\\\x8b\x40\x94\\";  // ...\機能
   const std::vector<std::string> user = {
       "",       "say \"hi\"", "end\\", "C:\\dir\\", "two\\\\",
-      "a\\\"b", "\"",         "x y",  "\\\\server\\share\\", "\\\"\\"};
-  for (const auto& style : {platform::kWindowsPaths, platform::kPosixPaths}) {
-    SCOPED_TRACE(style.separator);
-    registry.Set(kProvider, "optPathName", "C:\\acc\\Inst Opt\\");
-    registry.Set(kProvider, "etcPathName", "D:\\data\\\\");
-    for (std::size_t first = 0; first < user.size(); first += 5) {
-      std::vector<std::string> args(user.begin() + first,
-                                    user.begin() + first + 5);
-      ASSERT_EQ(Run(args, style), 0);
-      std::vector<std::string> items =
-          platform::SplitCommandLine(processes.lines.back().c_str());
-      ASSERT_EQ(items.size(), 12u) << processes.lines.back();
-      EXPECT_EQ(items[0], std::string("C:\\Svc\\JRE6") + style.separator +
-                              "bin" + style.separator + "java" +
-                              style.program_suffix);
-      EXPECT_EQ(items[1], "-Dqrvex.optdir=C:\\acc\\Inst Opt\\");
-      EXPECT_EQ(items[2], std::string("-Dqrvex.etcdir=D:\\data\\\\") +
-                              style.separator + "etc");
-      EXPECT_EQ(items[5], std::string("C:\\acc\\Inst Opt\\") +
-                              style.separator + "java" + style.separator +
-                              "archive" + style.separator + "gorvanel.jar");
-      EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), args);
+      "a\\\"b", "\"",         "x y",  "\\\\server\\share\\", "\\\"\\",
+      "\x83\\", "\x95\\\"q",  "\x94\\\\", "a\x83\\", "\x83\\ \x95\\"};
+  registry.Set(kProvider, "optPathName", opt);
+  registry.Set(kProvider, "etcPathName", "D:\\data\\\\");
+  for (unsigned number : {1252u, 932u}) {
+    code_page.number = number;
+    for (const auto& style : {platform::kWindowsPaths, platform::kPosixPaths}) {
+      SCOPED_TRACE(std::to_string(number) + style.separator);
+      const std::string sep(1, style.separator);
+      for (std::size_t first = 0; first < user.size(); first += 5) {
+        std::vector<std::string> args(user.begin() + first,
+                                      user.begin() + first + 5);
+        ASSERT_EQ(Run(args, style), 0);
+        std::vector<std::string> items = SplitLastLine();
+        ASSERT_EQ(items.size(), 12u) << processes.lines.back();
+        EXPECT_EQ(items[0], "C:\\Svc\\JRE6" + sep + "bin" + sep + "java" +
+                                style.program_suffix);
+        EXPECT_EQ(items[1], "-Dqrvex.optdir=" + opt);
+        EXPECT_EQ(items[2], "-Dqrvex.etcdir=D:\\data\\\\" + sep + "etc");
+        EXPECT_EQ(items[5],
+                  opt + sep + "java" + sep + "archive" + sep + "gorvanel.jar");
+        EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()),
+                  args);
+      }
     }
   }
 }
 
-// Six arguments whose escaped forms add up to `escaped` characters: quotes
-// count twice, a plain letter once.
-std::vector<std::string> ArgumentsEscapingTo(std::size_t escaped) {
+// Six arguments, each of quotes and letters and then `tail`, whose escaped
+// forms add up to `escaped` characters: quotes count twice, a letter once,
+// `tail` as long as it is.
+std::vector<std::string> ArgumentsEscapingTo(std::size_t escaped,
+                                             const std::string& tail = "") {
   std::vector<std::string> args;
-  for (int k = 0; k < 6; ++k) {
-    const std::size_t take = escaped < 510 ? escaped : 510;
-    const std::size_t quotes = take > 255 ? take - 255 : 0;
-    args.push_back(std::string(quotes, '"') + std::string(take - 2 * quotes, 'y'));
-    escaped -= take;
+  const std::size_t room = 255 - tail.size();
+  for (std::size_t left = 6; left > 0; --left) {
+    const std::size_t take = escaped / left - tail.size();
+    const std::size_t quotes = take > room ? take - room : 0;
+    args.push_back(std::string(quotes, '"') +
+                   std::string(take - 2 * quotes, 'y') + tail);
+    escaped -= take + tail.size();
   }
   return args;
 }
@@ -153,14 +170,42 @@ TEST_F(ExecutionTest, LineThatEscapingTakesPastTheLimitIsRefused) {
   const std::vector<std::string> longest = ArgumentsEscapingTo(3879 - fixed);
   ASSERT_EQ(Run(longest), 0);
   EXPECT_EQ(processes.lines.back().size(), 3879u);
-  std::vector<std::string> items =
-      platform::SplitCommandLine(processes.lines.back().c_str());
+  std::vector<std::string> items = SplitLastLine();
   EXPECT_EQ(std::vector<std::string>(items.begin() + 7, items.end()), longest);
 
   const std::size_t started = processes.lines.size();
   EXPECT_EQ(Run(ArgumentsEscapingTo(3880 - fixed)), 1);
   EXPECT_EQ(console.output, "pemra1004 parameter error\n");
   EXPECT_EQ(processes.lines.size(), started);
+
+  // In code page 932 the 0x5C of ソ (0x83 0x5C) ending each argument is
+  // neither doubled nor counted as a backslash.
+  code_page.number = 932;
+  ASSERT_EQ(Run(ArgumentsEscapingTo(3879 - fixed, "\x83\\")), 0);
+  EXPECT_EQ(processes.lines.back().size(), 3879u);
+  EXPECT_EQ(Run(ArgumentsEscapingTo(3880 - fixed, "\x83\\")), 1);
+}
+
+// In code page 932 a lead byte at the very end of an item would take the
+// closing quote or the separator after it for its second byte: such an
+// argument is refused and such a directory is missing. In 1252 the same
+// byte is a letter.
+TEST_F(ExecutionTest, LoneLeadByteAtAnItemsEndIsRefused) {
+  code_page.number = 932;
+  EXPECT_EQ(Run({"-l", "key\x83"}), 1);
+  EXPECT_EQ(console.output, "pemra1004 parameter error\n");
+  registry.Set(kProvider, "optPathName", "C:\\Svc\\Info\x83");
+  EXPECT_EQ(Run({"-l"}), 1);
+  EXPECT_EQ(console.output, Failed("EXE001"));
+  registry.Set(kProvider, "optPathName", "C:\\Svc\\Info");
+  registry.Set(kSite, "jrePathName", "C:\\Svc\\JRE6\x83");
+  EXPECT_EQ(Run({"-l"}), 1);
+  EXPECT_EQ(console.output, Failed("EXE004"));
+  EXPECT_TRUE(processes.lines.empty());
+
+  code_page.number = 1252;
+  EXPECT_EQ(Run({"-l", "key\x83"}), 0);
+  EXPECT_EQ(SplitLastLine().back(), "key\x83");
 }
 
 TEST_F(ExecutionTest, FirstMissingDirectoryEndsTheStepBeforeLaterReads) {

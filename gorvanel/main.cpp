@@ -13,14 +13,15 @@ int Run(platform::TraceLog* log, platform::Registry& registry, int argc,
     const gorvanel::Platform system = {
         registry, platform::SystemProcesses(), platform::SystemSecurity(),
         platform::StandardHeap(), platform::StandardOutput(),
-        platform::SystemPathStyle()};
+        platform::SystemPathStyle(), platform::SystemCodePage()};
     return gorvanel::RunGorvanel(system, argc, argv);
   }
   gorvanel::TracingProcesses processes(platform::SystemProcesses(), *log);
   gorvanel::TracingSecurity security(platform::SystemSecurity(), *log);
   const gorvanel::Platform traced = {
       registry, processes, security, platform::StandardHeap(),
-      platform::StandardOutput(), platform::SystemPathStyle()};
+      platform::StandardOutput(), platform::SystemPathStyle(),
+      platform::SystemCodePage()};
   return gorvanel::RunGorvanel(traced, argc, argv);
 }
 

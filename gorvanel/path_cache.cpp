@@ -19,22 +19,14 @@ PathCache* g_path_cache = nullptr;
 
 // Each directory goes into the Java VM's command line between double
 // quotes, where a quote, carriage return or line feed would change how the
-// line is split, and with it which program runs. No Windows path holds one,
-// so such a value reads as missing.
-bool FitsBetweenQuotes(const char* directory) {
-  return std::strpbrk(directory, "\"\r\n") == nullptr;
-}
-
-int ReadInto(platform::Registry& registry, const char* key_path,
-             const char* value_name, char* field) {
-  RegistryReader reader(registry);
-  if (reader.ReadValue(key_path, value_name,
-                       reinterpret_cast<platform::BYTE*>(field),
-                       kPathFieldSize) != 1)
-    return 0;
-  if (FitsBetweenQuotes(field)) return 1;
-  field[0] = '\0';
-  return 0;
+// line is split, and with it which program runs. So would a lone lead byte
+// at its end, which takes the separator or closing quote after it for its
+// second byte. No Windows path holds either, so such a value reads as
+// missing.
+bool FitsBetweenQuotes(const char* directory,
+                       const platform::CodePage& code_page) {
+  return std::strpbrk(directory, "\"\r\n") == nullptr &&
+         !platform::EndsInLoneLeadByte(code_page, directory);
 }
 
 }  // namespace
@@ -42,13 +34,13 @@ int ReadInto(platform::Registry& registry, const char* key_path,
 const char* const kRegistryKeysRead[] = {kProviderKey, kSiteKey, nullptr};
 
 PathCache::PathCache(platform::Registry& registry,
-                     const platform::PathStyle& paths)
-    : registry_(registry), paths_(paths) {}
+                     const platform::PathStyle& paths,
+                     const platform::CodePage& code_page)
+    : registry_(registry), paths_(paths), code_page_(code_page) {}
 
 const char* PathCache::JarPath() {
   if (jar_path_[0] != '\0') return jar_path_;
-  if (ReadInto(registry_, kProviderKey, "optPathName",
-               installation_directory_) == 1) {
+  if (ReadInto(kProviderKey, "optPathName", installation_directory_) == 1) {
     const char suffix[] = "\\java\\archive\\gorvanel.jar";
     const std::size_t directory = std::strlen(installation_directory_);
     if (directory + sizeof(suffix) <= sizeof(jar_path_)) {
@@ -89,7 +81,19 @@ const char* PathCache::JavaRuntimeDirectory() {
 
 void PathCache::ReadIfEmpty(const char* key_path, const char* value_name,
                             char* field) {
-  if (field[0] == '\0') ReadInto(registry_, key_path, value_name, field);
+  if (field[0] == '\0') ReadInto(key_path, value_name, field);
+}
+
+int PathCache::ReadInto(const char* key_path, const char* value_name,
+                        char* field) {
+  RegistryReader reader(registry_);
+  if (reader.ReadValue(key_path, value_name,
+                       reinterpret_cast<platform::BYTE*>(field),
+                       kPathFieldSize) != 1)
+    return 0;
+  if (FitsBetweenQuotes(field, code_page_)) return 1;
+  field[0] = '\0';
+  return 0;
 }
 
 PathCache* CurrentPathCache() { return g_path_cache; }

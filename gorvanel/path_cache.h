@@ -2,6 +2,7 @@
 // first time it is asked for and kept once known.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/path_style.h"
 #include "platform/registry.h"
 
@@ -16,7 +17,8 @@ constexpr int kPathFieldSize = 260;
 class PathCache {
  public:
   // Starts with every field empty.
-  PathCache(platform::Registry& registry, const platform::PathStyle& paths);
+  PathCache(platform::Registry& registry, const platform::PathStyle& paths,
+            const platform::CodePage& code_page);
   PathCache(const PathCache&) = delete;
   PathCache& operator=(const PathCache&) = delete;
 
@@ -39,9 +41,11 @@ class PathCache {
 
  private:
   void ReadIfEmpty(const char* key_path, const char* value_name, char* field);
+  int ReadInto(const char* key_path, const char* value_name, char* field);
 
   platform::Registry& registry_;
   const platform::PathStyle& paths_;
+  const platform::CodePage& code_page_;
   char jar_path_[kPathFieldSize] = {};
   char installation_directory_[kPathFieldSize] = {};
   char variable_data_directory_[kPathFieldSize] = {};

@@ -8,6 +8,7 @@
 #include "gorvanel/registry_reader.h"
 #include "gorvanel/test_keys.h"
 #include "platform/testing/fake_registry.h"
+#include "platform/testing/fakes.h"
 
 namespace gorvanel {
 namespace {
@@ -98,7 +99,8 @@ class PathCacheTest : public ::testing::Test {
     return static_cast<int>(std::count(names.begin(), names.end(), name));
   }
   FakeRegistry registry;
-  PathCache cache{registry, platform::kWindowsPaths};
+  platform_test::FakeCodePage code_page;
+  PathCache cache{registry, platform::kWindowsPaths, code_page};
 };
 
 TEST_F(PathCacheTest, FilledFieldIsNotReadAgain) {
@@ -130,7 +132,7 @@ TEST_F(PathCacheTest, MissingValueIsReadAtEveryAccess) {
   EXPECT_EQ(Reads("optPathName"), 4);
   EXPECT_EQ(Reads("varPathName"), 2);
   registry.Set(kProvider, "optPathName", "/svc/info");
-  PathCache posix(registry, platform::kPosixPaths);
+  PathCache posix(registry, platform::kPosixPaths, code_page);
   EXPECT_STREQ(posix.JarPath(), "/svc/info/java/archive/gorvanel.jar");
   EXPECT_STREQ(posix.InstallationDirectory(), "/svc/info");
 }
@@ -148,7 +150,7 @@ TEST_F(PathCacheTest, InstallationDirectoryMustLeaveRoomForTheJarPath) {
   registry.Set(kProvider, "optPathName", longest);
   EXPECT_EQ(cache.JarPath(), longest + "\\java\\archive\\gorvanel.jar");
 
-  PathCache other(registry, platform::kWindowsPaths);
+  PathCache other(registry, platform::kWindowsPaths, code_page);
   registry.Set(kProvider, "optPathName", longest + "o");
   EXPECT_STREQ(other.InstallationDirectory(), "");
   EXPECT_STREQ(other.JarPath(), "");

@@ -5,9 +5,20 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Appends the character at `p` and gives the position of its last byte. The
+// C runtime takes a lead byte's second byte even when it is the terminator
+// and reads on past it; here the lead byte then stands alone.
+const char* CopyCharacter(const char* p, const CodePage& code_page,
+                          std::string* item) {
+  const char* next = NextCharacter(code_page, p);
+  item->append(p, next);
+  return next - 1;
+}
+
 // The program name: quotes toggle, nothing is escaped, and it ends at the
 // first blank outside quotes.
-const char* ParseProgramName(const char* p, std::string* name) {
+const char* ParseProgramName(const char* p, const CodePage& code_page,
+                             std::string* name) {
   bool in_quotes = false;
   for (; *p != '\0'; ++p) {
     if (*p == '"') {
@@ -15,13 +26,14 @@ const char* ParseProgramName(const char* p, std::string* name) {
       continue;
     }
     if (!in_quotes && IsBlank(*p)) break;
-    name->push_back(*p);
+    p = CopyCharacter(p, code_page, name);
   }
   return p;
 }
 
 // One argument after the program name.
-const char* ParseArgument(const char* p, std::string* arg) {
+const char* ParseArgument(const char* p, const CodePage& code_page,
+                          std::string* arg) {
   bool in_quotes = false;
   for (;;) {
     std::size_t backslashes = 0;
@@ -43,22 +55,23 @@ const char* ParseArgument(const char* p, std::string* arg) {
     }
     arg->append(backslashes, '\\');
     if (*p == '\0' || (!in_quotes && IsBlank(*p))) return p;
-    if (copy) arg->push_back(*p);
+    if (copy) p = CopyCharacter(p, code_page, arg);
     ++p;
   }
 }
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const char* line) {
+std::vector<std::string> SplitCommandLine(const char* line,
+                                          const CodePage& code_page) {
   std::vector<std::string> items;
   items.emplace_back();
-  const char* p = ParseProgramName(line, &items.back());
+  const char* p = ParseProgramName(line, code_page, &items.back());
   for (;;) {
     while (IsBlank(*p)) ++p;
     if (*p == '\0') break;
     items.emplace_back();
-    p = ParseArgument(p, &items.back());
+    p = ParseArgument(p, code_page, &items.back());
   }
   return items;
 }

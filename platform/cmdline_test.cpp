@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/fakes.h"
+
 namespace platform {
 namespace {
 
@@ -13,9 +15,13 @@ struct SplitCase {
   std::vector<std::string> items;
 };
 
-void ExpectSplits(const std::vector<SplitCase>& cases) {
+void ExpectSplits(const std::vector<SplitCase>& cases,
+                  unsigned code_page_number = 1252) {
+  platform_test::FakeCodePage code_page;
+  code_page.number = code_page_number;
   for (const SplitCase& c : cases) {
-    EXPECT_EQ(c.items, SplitCommandLine(c.line)) << "line: " << c.line;
+    EXPECT_EQ(c.items, SplitCommandLine(c.line, code_page))
+        << "line: " << c.line;
   }
 }
 
@@ -84,6 +90,27 @@ TEST(SplitCommandLineTest, LauncherLines) {
       // A directory that ends with a backslash escapes its closing quote.
       {R"("java" "-Dd=C:\dir\" "next")", {"java", R"(-Dd=C:\dir" next)"}},
   });
+}
+
+// Code page 932: a lead byte takes the byte after it, after the backslashes
+// and quotes before it have been dealt with. \x83\x5C is one character.
+TEST(SplitCommandLineTest, LeadByteAndItsSecondByteAreOneCharacter) {
+  ExpectSplits(
+      {
+          {"p \"\x83\\\" b", {"p", "\x83\\", "b"}},
+          {"p \"\x83\\\\\" b\"", {"p", "\x83\\\" b"}},
+          {"p \"\x83\\\\\\\" b", {"p", "\x83\\\\", "b"}},
+          {"p \\\x83\\\"", {"p", "\\\x83\\"}},
+          {"p \x83\" b\"", {"p", "\x83\"", "b"}},
+          {"p \x83 b", {"p", "\x83 b"}},
+          {"\"C:\\\x83\"\" x", {"C:\\\x83\"", "x"}},
+          // Bytes below 0x81 lead nothing: 0x5C after them is a backslash.
+          {"p \"a\\\" b", {"p", "a\" b"}},
+          // A lead byte before the terminator stands alone.
+          {"p \"\x83", {"p", "\x83"}},
+          {"p\x83", {"p\x83"}},
+      },
+      932);
 }
 
 }  // namespace

@@ -22,15 +22,19 @@ const char kClassName[] =
 const char kIniName[] = "tarvo.ini";
 
 // On Windows the interpreter would let a quote end the argument's quoting
-// and run what follows, and a line break would end the command line; no
-// platform could pass such an argument on unchanged, so it is refused.
-bool IsRefused(const char* argument) {
-  return std::strpbrk(argument, "\"\r\n") != nullptr;
+// and run what follows, and a line break would end the command line; a lone
+// lead byte at the argument's end would take its closing quote for its
+// second byte. No platform could pass such an argument on unchanged, so it
+// is refused.
+bool IsRefused(const char* argument, const platform::CodePage& code_page) {
+  return std::strpbrk(argument, "\"\r\n") != nullptr ||
+         platform::EndsInLoneLeadByte(code_page, argument);
 }
 
-bool HasRefusedArgument(int argc, const char* const* argv) {
+bool HasRefusedArgument(int argc, const char* const* argv,
+                        const platform::CodePage& code_page) {
   for (int i = 1; i < argc; ++i)
-    if (IsRefused(argv[i])) return true;
+    if (IsRefused(argv[i], code_page)) return true;
   return false;
 }
 
@@ -166,11 +170,16 @@ const char* IniValue(char* line) {
 // The backslashes that end `argument`. Doubled before its closing quote,
 // they reach the Java VM as they were; left single, the VM's runtime would
 // read the last of them as escaping the quote and run the argument into the
-// next one.
-const char* TrailingBackslashes(const char* argument) {
-  const char* end = argument + std::strlen(argument);
-  const char* start = end;
-  while (start > argument && start[-1] == '\\') --start;
+// next one. Read from the start, as the runtime reads: a lead byte's second
+// byte is part of its character, never a backslash.
+const char* TrailingBackslashes(const char* argument,
+                                const platform::CodePage& code_page) {
+  const char* start = argument;
+  for (const char* p = argument; *p != '\0';) {
+    const bool backslash = *p == '\\';
+    p = platform::NextCharacter(code_page, p);
+    if (!backslash) start = p;
+  }
   return start;
 }
 
@@ -178,6 +187,7 @@ const char* TrailingBackslashes(const char* argument) {
 // and the last quote, leaving the program and each argument quoted.
 bool BuildCommandLine(const char* java, const Options& o, int argc,
                       const char* const* argv,
+                      const platform::CodePage& code_page,
                       char (&line)[kCommandCapacity]) {
   const char* const elements[] = {o.library_path, o.optdir, o.etcdir,
                                   o.vardir,       o.rmiport, o.nfport,
@@ -194,7 +204,8 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   for (int i = 1; i < argc; ++i) {
     if (!AppendText(line, sizeof(line), " \"") ||
         !AppendText(line, sizeof(line), argv[i]) ||
-        !AppendText(line, sizeof(line), TrailingBackslashes(argv[i])) ||
+        !AppendText(line, sizeof(line),
+                    TrailingBackslashes(argv[i], code_page)) ||
         !AppendText(line, sizeof(line), "\""))
       return false;
   }
@@ -227,14 +238,15 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
                                  const Options& options, int argc,
                                  const char* const* argv) {
   char command[kCommandCapacity];
-  if (!BuildCommandLine(java, options, argc, argv, command)) return 1;
+  if (!BuildCommandLine(java, options, argc, argv, p.code_page, command))
+    return 1;
   return p.interpreter.System(command);
 }
 
 }  // namespace
 
 int RunLauncher(const Platform& p, int argc, const char* const* argv) {
-  if (HasRefusedArgument(argc, argv)) return 1;
+  if (HasRefusedArgument(argc, argv, p.code_page)) return 1;
 
   // Off the stack (see PrepareOptions); PrepareOptions writes every option
   // before the command line reads it.

@@ -2,6 +2,7 @@
 // tarvo.ini to one command line for the command interpreter.
 #pragma once
 
+#include "platform/code_page.h"
 #include "platform/environment.h"
 #include "platform/interpreter.h"
 #include "platform/path_style.h"
@@ -19,6 +20,7 @@ struct Platform {
   platform::TextFiles& files;
   platform::CommandInterpreter& interpreter;
   const platform::PathStyle& paths;
+  const platform::CodePage& code_page;
 };
 
 // Runs the launcher for argv[0..argc): the interpreter's status once the

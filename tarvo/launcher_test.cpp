@@ -32,8 +32,8 @@ class LauncherTest : public ::testing::Test {
     interpreter.lines.clear();
     std::vector<const char*> argv{program.c_str()};
     for (const std::string& a : args) argv.push_back(a.c_str());
-    tarvo::Platform p{registry, sockets, environment, files, interpreter,
-                      *paths};
+    tarvo::Platform p{registry,    sockets, environment, files,
+                      interpreter, *paths,  code_page};
     return tarvo::RunLauncher(p, static_cast<int>(argv.size()), argv.data());
   }
 
@@ -58,6 +58,7 @@ class LauncherTest : public ::testing::Test {
   platform_test::FakeTextFiles files;
   platform_test::FakeInterpreter interpreter;
   const platform::PathStyle* paths = &platform::kWindowsPaths;
+  platform_test::FakeCodePage code_page;
 };
 
 TEST_F(LauncherTest, DocumentedExampleByteForByte) {
@@ -120,24 +121,38 @@ TEST_F(LauncherTest, ArgumentsGoOnQuotedAndUnchanged) {
   EXPECT_EQ(expected, Line().substr(Line().size() - expected.size()));
 }
 
+// In code page 932 the 0x5C of ソ (0x83 0x5C), 表 (0x95 0x5C) and 能
+// (0x94 0x5C) is the second byte of a character, which the Java VM's split
+// never reads as a backslash; in 1252 it is one.
 TEST_F(LauncherTest, JavaVmGetsEveryArgumentBackWhole) {
+  registry.Set(kSite, "optPathName", "D:\\Mgr \x8b\x40\x94\\");  // 機能
   const std::vector<std::string> args = {
       "", " ", "two words", "dir\\", "\\\\server\\", "a\\b", "\\",
-      "%PATH%", "$(id)", "tab\there", "\xc3\xa9"};
-  ASSERT_EQ(0, Run(args));
-  // What the interpreter runs: the line less its first and last quote.
-  std::string inner = Line().substr(1, Line().size() - 2);
-  std::vector<std::string> items = platform::SplitCommandLine(inner.c_str());
-  ASSERT_EQ(8 + args.size(), items.size()) << Line();
-  EXPECT_EQ("D:\\Mgr Jre\\bin\\java", items[0]);
-  EXPECT_EQ(kClass, items[7]);
-  EXPECT_EQ(args, std::vector<std::string>(items.begin() + 8, items.end()));
+      "%PATH%", "$(id)", "tab\there", "\xc3\xa9",
+      "\x83\\", "\x95\\", "a\x83\\", "x", "\x94\\\\", "\x83\\ \x83\\"};
+  for (unsigned number : {1252u, 932u}) {
+    SCOPED_TRACE(number);
+    code_page.number = number;
+    ASSERT_EQ(0, Run(args));
+    // What the interpreter runs: the line less its first and last quote.
+    std::string inner = Line().substr(1, Line().size() - 2);
+    std::vector<std::string> items =
+        platform::SplitCommandLine(inner.c_str(), code_page);
+    ASSERT_EQ(8 + args.size(), items.size()) << Line();
+    EXPECT_EQ("D:\\Mgr Jre\\bin\\java", items[0]);
+    EXPECT_EQ("-Dpellucor.optdir=D:\\Mgr \x8b\x40\x94\\\\KVXPdkmgr", items[2]);
+    EXPECT_EQ(kClass, items[7]);
+    EXPECT_EQ(args, std::vector<std::string>(items.begin() + 8, items.end()));
+  }
 }
 
 TEST_F(LauncherTest, ArgumentThatCouldEndItsQuotingIsRefusedUntouched) {
   for (const char* bad : {"x\" & calc & \"", "\"", "a\rb", "a\nb"}) {
     ExpectFailedBeforeRun(Run({"ok", bad}));
   }
+  // A lead byte with no second byte would take the closing quote for it.
+  code_page.number = 932;
+  ExpectFailedBeforeRun(Run({"ok", "a\x83"}));
   EXPECT_TRUE(registry.opens.empty());
   EXPECT_TRUE(environment.variables.empty());
   EXPECT_TRUE(sockets.calls.empty());
@@ -216,6 +231,11 @@ TEST_F(LauncherTest, CommandLineLimit) {
   EXPECT_EQ(8191u, Line().size());
   ExpectFailedBeforeRun(Run({fits + "a"}));
   ExpectFailedBeforeRun(Run({std::string(20000, 'a')}));
+
+  // In code page 932 a final ソ (0x83 0x5C) ends in no backslash to double.
+  code_page.number = 932;
+  ASSERT_EQ(0, Run({fits.substr(2) + "\x83\\"}));
+  EXPECT_EQ(8191u, Line().size());
 }
 
 TEST_F(LauncherTest, IniValueRules) {

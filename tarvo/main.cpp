@@ -15,7 +15,7 @@ int Run(platform::TraceLog* log, platform::Registry& registry, int argc,
     const tarvo::Platform system = {
         registry, platform::SystemSockets(), platform::SystemEnvironment(),
         platform::SystemTextFiles(), platform::SystemCommandInterpreter(),
-        platform::SystemPathStyle()};
+        platform::SystemPathStyle(), platform::SystemCodePage()};
     return tarvo::RunLauncher(system, argc, argv);
   }
   tarvo::TracingSockets sockets(platform::SystemSockets(), *log);
@@ -23,8 +23,9 @@ int Run(platform::TraceLog* log, platform::Registry& registry, int argc,
   tarvo::TracingTextFiles files(platform::SystemTextFiles(), *log);
   tarvo::TracingInterpreter interpreter(platform::SystemCommandInterpreter(),
                                         *log);
-  const tarvo::Platform traced = {registry, sockets,     environment,
-                                  files,    interpreter, platform::SystemPathStyle()};
+  const tarvo::Platform traced = {
+      registry, sockets, environment, files, interpreter,
+      platform::SystemPathStyle(), platform::SystemCodePage()};
   return tarvo::RunLauncher(traced, argc, argv);
 }
 

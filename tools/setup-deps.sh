@@ -15,14 +15,15 @@
 # The Windows leg's Wine is wanted but not required: make test decides by
 # running it (tools/windows-leg.sh) and, unless CI=true, skips that leg
 # without it. The 32-bit Wine is asked for only where this kernel runs
-# 32-bit programs.
+# 32-bit programs. So is the Japanese locale's source, from which the leg's
+# code page 932 cases compile a locale with localedef (else skipped).
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 say() { echo "setup-deps: $*"; }
 
 required=()  # "command:package" or ":package"; the command, if there, will do
-wanted=()    # Wine, for the Windows leg
+wanted=()    # Wine and a locale's source, for the Windows leg
 wanted32=()  # the 32-bit Wine, apart: its i386 packages are the likeliest
              # to be refused, and the 64-bit leg does without them
 
@@ -47,7 +48,7 @@ for target in "$@"; do
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
            unshare:util-linux setpriv:util-linux \
            "${mingw_i686[@]}" "${mingw_x86_64[@]}"
-      want wine:wine :wine64
+      want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
     bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
@@ -151,7 +152,8 @@ install_group() {  # install_group WHAT PACKAGE...
 
 # Apart, so that a Wine that cannot be had leaves the rest installed.
 install_group "what '$*' needs" "${missing[@]}"
-install_group "Wine, for the Windows leg" "${missing_wanted[@]}"
+install_group "Wine and the locales, for the Windows leg" \
+  "${missing_wanted[@]}"
 install_group "the 32-bit Wine" "${missing_wanted32[@]}"
 
 mapfile -t still < <(missing_of "${required[@]}")

@@ -47,8 +47,8 @@ class SpawningInterpreter : public CommandInterpreter {
   int System(const char* command_line) override {
     // system(NULL) asks whether there is an interpreter at all.
     if (command_line == nullptr) return 1;
-    std::vector<std::string> args =
-        SplitCommandLine(StripOuterQuotes(command_line).c_str());
+    std::vector<std::string> args = SplitCommandLine(
+        StripOuterQuotes(command_line).c_str(), SystemCodePage());
     const std::string& program = args[0];
     pid_t pid;
     int error = SpawnChild(program.c_str(), args, ChildOptions(), &pid);

@@ -68,7 +68,7 @@ class OpenHandles {
 // The line's items; false when memory ran out.
 bool SplitLine(const char* line, std::vector<std::string>* args) {
   try {
-    *args = SplitCommandLine(line);
+    *args = SplitCommandLine(line, SystemCodePage());
     return true;
   } catch (const std::bad_alloc&) {
     return false;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/heap.h"
@@ -56,6 +57,18 @@ class FakeEnvironment : public platform::Environment {
 
   std::map<std::string, std::string> variables;
   Log set_order;
+};
+
+// The ANSI code page of a Windows system: 1252, where every character is
+// one byte, or, with `number` set to 932, the Japanese one, whose lead bytes
+// are 0x81-0x9F and 0xE0-0xFC.
+class FakeCodePage : public platform::CodePage {
+ public:
+  BOOL IsDBCSLeadByte(platform::BYTE byte) const override {
+    return number == 932 &&
+           ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+  }
+  unsigned number = 1252;
 };
 
 // A command interpreter that keeps the lines it is given and answers with a
