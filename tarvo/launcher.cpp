@@ -113,14 +113,26 @@ bool FormatDirOptions(char sep, const Directories& dirs,
                     "-Djava.library.path=\"%s\"", library_dir);
 }
 
+// The length of the program name's directory, its last separator
+// included. Read from the start, as the system reads a path: a lead byte's
+// second byte is part of its character, never a separator.
+int DirectoryLength(const char* program_name, char separator,
+                    const platform::CodePage& code_page) {
+  int length = 0;
+  for (const char* c = program_name; *c != '\0';
+       c = platform::NextCharacter(code_page, c)) {
+    if (*c == separator) length = static_cast<int>(c - program_name) + 1;
+  }
+  return length;
+}
+
 // The first line of tarvo.ini beside the program, as read in text mode;
 // empty for an empty file. False when the file cannot be opened, which
 // includes a program name too long to put the ini path beside.
 bool ReadIniLine(const Platform& p, const char* program_name,
                  char (&line)[kLongTextCapacity]) {
-  const char* last_sep = std::strrchr(program_name, p.paths.separator);
   int dir_length =
-      last_sep == nullptr ? 0 : static_cast<int>(last_sep - program_name) + 1;
+      DirectoryLength(program_name, p.paths.separator, p.code_page);
   char path[kPathCapacity] = {};
   if (!FormatText(path, sizeof(path), "%.*s%s", dir_length, program_name,
                   kIniName))
@@ -212,13 +224,14 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   return AppendText(line, sizeof(line), "\"");
 }
 
-// The directories, the Java VM's environment and the seven options, in a
+// The directories, the Java VM's environment and the six options, in a
 // frame of their own that is gone before the command line is laid out: the
 // services lookup runs deep in the C library, and below the command line's
 // 8 KiB it would reach pages of stack that nothing else touches. For the
 // same reason no text stays above the lookups: the functions that hold
 // texts of their own are not inlined into the frames above, and the options
-// are kept in static storage. The calls come in the order they always did.
+// are kept in static storage. The calls keep the flow's order: the
+// directories, the environment, the two ports, the four option texts.
 [[gnu::noinline]] bool PrepareOptions(const Platform& p, Options* options) {
   Directories dirs;
   if (!ReadDirectories(p.registry, &dirs)) return false;

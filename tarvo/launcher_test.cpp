@@ -267,15 +267,21 @@ TEST_F(LauncherTest, IniIsLookedForBesideTheProgramName) {
   struct Case {
     const char* program;
     const char* ini;
+    unsigned code_page = 1252;
   } cases[] = {
       {"D:\\Mgr Opt\\bin\\tarvo.exe", "D:\\Mgr Opt\\bin\\tarvo.ini"},
       {"tarvo", "tarvo.ini"},
       {"D:tarvo.exe", "tarvo.ini"},
       {"D:/a/tarvo.exe", "tarvo.ini"},
       {"\\\\server\\share\\tarvo", "\\\\server\\share\\tarvo.ini"},
+      // D:\機\ソtarvo.exe: ソ (0x83 0x5C) holds no separator in code page
+      // 932, where 機 is 0x8B 0x40; in 1252 its 0x5C is one.
+      {"D:\\\x8b\x40\\\x83\x5ctarvo.exe", "D:\\\x8b\x40\\tarvo.ini", 932},
+      {"D:\\\x8b\x40\\\x83\x5ctarvo.exe", "D:\\\x8b\x40\\\x83\\tarvo.ini"},
   };
   for (const Case& c : cases) {
     files.opened.clear();
+    code_page.number = c.code_page;
     Run({}, c.program);
     EXPECT_EQ(std::vector<std::string>{c.ini}, files.opened) << c.program;
   }
