@@ -1,8 +1,9 @@
 """Registry files that change while a launcher reads them (Linux): a file
 cut short once another process has it open, a sparse file, a FIFO whose
-writer goes away once it has been read."""
+writer goes away once the launcher has read what it wrote."""
 
 import contextlib
+import fcntl
 import os
 import threading
 import time
@@ -64,23 +65,49 @@ def sparse_registry(path, hole, tail):
     return Path(path)
 
 
+def _write_all(fd, data):
+    """Writes data to fd, blocking while it is full, then closes fd."""
+    try:
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view):]
+    finally:
+        os.close(fd)
+
+
+def _read_to_end(path):
+    """Reads the FIFO at path until it has no writer, without waiting for
+    one to come."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        os.set_blocking(fd, True)
+        while os.read(fd, 1 << 16):
+            pass
+    finally:
+        os.close(fd)
+
+
 @contextlib.contextmanager
 def fifo_with_writer(path, data):
-    """A FIFO at path holding data, ended once another process opened it
-    for reading. (Opened for reading and writing here, it takes the data
-    without waiting for a reader.)"""
+    """A FIFO at path whose reader gets data and then its end, whoever else
+    has it open and whenever the reader comes. The writer is there from
+    the start, so that a reader never finds none, and writes data in one
+    blocking write longer than the FIFO holds: done only once a reader has
+    taken all but the last of it, its end then closes, and that reader
+    reads the rest and the end. What no reader took is read here when the
+    block ends."""
     os.mkfifo(path)
+    # Opened for reading and writing, it needs no reader to open; it is
+    # never read from.
     fd = os.open(path, os.O_RDWR)
-    os.write(fd, data)  # less than a pipe holds
-    closed = []
-
-    def close():
-        if not closed:
-            closed.append(True)
-            os.close(fd)
-
+    holds = fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1)  # a page, the least
+    if len(data) <= holds:
+        os.close(fd)
+        raise ValueError(f"{len(data)} bytes fit in the FIFO's {holds}")
+    writer = threading.Thread(target=_write_all, args=(fd, data))
+    writer.start()
     try:
-        with once_read(path, close):
-            yield Path(path)
+        yield Path(path)
     finally:
-        close()
+        _read_to_end(path)
+        writer.join()
