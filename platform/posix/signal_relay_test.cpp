@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/posix/sent_signals.h"
@@ -14,6 +16,7 @@ namespace platform {
 namespace {
 
 constexpr int kRelayed[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+constexpr std::size_t kCount = sizeof(kRelayed) / sizeof(kRelayed[0]);
 
 // `sig` with `code` as its si_code, delivered to this thread before the
 // call returns: to itself a thread may give any code, the terminal's too.
@@ -26,14 +29,17 @@ bool Deliver(int sig, int code) {
   return syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), sig, &info) == 0;
 }
 
-// INT and QUIT that the terminal sent reached the child with the launcher,
-// which passes on every other relayed signal. The child is one that has
-// ended and is not yet waited for: its pid is its own, and what is relayed
-// to it does nothing.
-TEST(SignalRelayTest, OnlyTheTerminalsInterruptAndQuitStayHere) {
-  struct sigaction defaults = {}, previous[4];
+// The terminal's INT and QUIT reach the child with the launcher and stay
+// here; the other relayed signals, and INT and QUIT sent any other way, go
+// on. They go to a child that has ended and is not yet waited for: its pid
+// stays its own, and nothing comes of what it is sent.
+TEST(SignalRelayTest, TerminalsInterruptAndQuitAloneStayHere) {
+  // At their defaults: ignored, as in a background job, the relay would
+  // leave them alone.
+  struct sigaction defaults = {}, previous[kCount];
   defaults.sa_handler = SIG_DFL;
-  for (int i = 0; i < 4; ++i) sigaction(kRelayed[i], &defaults, &previous[i]);
+  for (std::size_t i = 0; i < kCount; ++i)
+    sigaction(kRelayed[i], &defaults, &previous[i]);
   const pid_t child = fork();
   if (child == 0) _exit(0);
   ASSERT_GT(child, 0);
@@ -66,7 +72,8 @@ TEST(SignalRelayTest, OnlyTheTerminalsInterruptAndQuitStayHere) {
   }
 
   StopRelay(child);
-  for (int i = 0; i < 4; ++i) sigaction(kRelayed[i], &previous[i], nullptr);
+  for (std::size_t i = 0; i < kCount; ++i)
+    sigaction(kRelayed[i], &previous[i], nullptr);
   int status;
   waitpid(child, &status, 0);
 }
