@@ -4,16 +4,16 @@
 // async-signal-safe, as the relay sends from its handler.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 namespace platform {
 
+// One call of kill() with a signal.
 struct SentSignal {
   pid_t pid;
   int sig;
@@ -21,7 +21,7 @@ struct SentSignal {
 
 inline constexpr int kSentSignalsKept = 64;
 inline SentSignal g_sent_signals[kSentSignalsKept];
-inline std::atomic<int> g_sent_signal_count{0};  // may pass the kept
+inline std::atomic<int> g_sent_signal_count{0};  // calls, kept or not
 
 inline void ForgetSentSignals() { g_sent_signal_count = 0; }
 
@@ -46,7 +46,8 @@ extern "C" int __real_kill(pid_t pid, int sig);
 extern "C" inline __attribute__((used)) int __wrap_kill(pid_t pid, int sig) {
   if (sig != 0) {
     const int at = platform::g_sent_signal_count.fetch_add(1);
-    if (at < platform::kSentSignalsKept) platform::g_sent_signals[at] = {pid, sig};
+    if (at < platform::kSentSignalsKept)
+      platform::g_sent_signals[at] = {pid, sig};
   }
   return __real_kill(pid, sig);
 }
