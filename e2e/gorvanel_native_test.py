@@ -181,9 +181,12 @@ class DirectoryTest(GorvanelCase):
                 self.registry = registry
                 self.assertRefused(self.run_gorvanel("-l", timeout=30),
                                    execution_error("EXE001"))
-        text = (self.root / "registry.reg").read_bytes()
+        # Blank lines after the header put the keys beyond what the FIFO
+        # holds: they are there only once the launcher has read on.
+        text = (self.root / "registry.reg").read_bytes().replace(
+            b"\r\n", b"\r\n" * 65536, 1)
         with changing_files.fifo_with_writer(self.root / "written.fifo",
-                                      text) as fifo:
+                                             text) as fifo:
             self.registry = fifo
             outcome = self.run_gorvanel("-l", timeout=30)
         self.assertLaunched(outcome, args=["-l"])

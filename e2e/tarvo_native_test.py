@@ -18,7 +18,6 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import callers  # noqa: E402
-import changing_files  # noqa: E402
 import launcher_lifecycle  # noqa: E402
 
 BUILD = harness.build_dir("native")
@@ -361,22 +360,6 @@ class RegistryTest(TarvoCase):
     def test_missing_registry_file_stops_before_java(self):
         self.registry = self.root / "no such file.reg"
         self.assertRefused(self.run_tarvo("a"))
-
-    def test_file_cut_short_while_read_takes_the_not_found_path(self):
-        # The site key lies past a hole of 16 GiB that takes no room on
-        # disk; the file is cut to nothing while tarvo reads through it.
-        site = harness.site_values(self.opt, self.etc, self.var,
-                                   self.registry_jre)
-        tail = harness.registry_text(
-            {harness.SITE_KEY: {k: str(v) for k, v in site.items()}},
-            header="")
-        changing_files.sparse_registry(self.registry, 16 << 30, tail)
-        self.write_ini(None)
-        with changing_files.once_read(self.registry,
-                               lambda: os.truncate(self.registry, 0)) as cut:
-            outcome = self.run_tarvo("a")
-        self.assertTrue(cut, "the file was not cut while tarvo read it")
-        self.assertRefused(outcome)
 
     def test_hex_continuation_never_takes_the_next_key(self):
         # A value of the site key ends in a continuation backslash, and the

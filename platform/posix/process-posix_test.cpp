@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sent_signals.h"
 #include "platform/posix/test_programs.h"
 
 namespace platform {
@@ -74,7 +76,9 @@ TEST_F(ProcessesTest, HandlesAfterTheChildEnded) {
   EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, kInfinite));
   // The child is gone: terminating it changes nothing, and no signal goes
   // to a pid that may have been reused.
+  ForgetSentSignals();
   EXPECT_EQ(0, processes_.TerminateProcess(info.hProcess, 1));
+  EXPECT_EQ(std::vector<int>(), SignalsSentTo(pid_t(info.dwProcessId)));
   DWORD code = 0;
   EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
   EXPECT_EQ(6u, code);
@@ -86,9 +90,28 @@ TEST_F(ProcessesTest, HandlesAfterTheChildEnded) {
   EXPECT_EQ(0, processes_.GetExitCodeProcess(info.hProcess, &code));
 }
 
+// Ended but not yet waited for, a child cannot be terminated, as on
+// Windows: the call fails, sends it nothing and leaves its own exit code.
+TEST_F(ProcessesTest, EndedChildIsNotTerminatedBeforeItsWait) {
+  ProcessInformation info = {};
+  ASSERT_NE(0, Create("/bin/sh -c \"exit 6\"", &info));
+  const pid_t pid = static_cast<pid_t>(info.dwProcessId);
+  siginfo_t ended;
+  ASSERT_EQ(0, waitid(P_PID, id_t(pid), &ended, WEXITED | WNOWAIT));
+  ForgetSentSignals();
+  EXPECT_EQ(0, processes_.TerminateProcess(info.hProcess, 1));
+  EXPECT_EQ(std::vector<int>(), SignalsSentTo(pid));
+  DWORD code = 0;
+  EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
+  EXPECT_EQ(6u, code);
+  EXPECT_EQ(kWaitObject0, processes_.WaitForSingleObject(info.hProcess, kInfinite));
+  processes_.CloseHandle(info.hThread);
+  processes_.CloseHandle(info.hProcess);
+}
+
 TEST_F(ProcessesTest, RunningChildIsStillActiveUntilTerminated) {
   ProcessInformation info = {};
-  ASSERT_NE(0, Create("/bin/sleep 30", &info));
+  ASSERT_NE(0, Create("/bin/sleep infinity", &info));
   DWORD code = 0;
   EXPECT_NE(0, processes_.GetExitCodeProcess(info.hProcess, &code));
   EXPECT_EQ(kStillActive, code);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -449,6 +450,48 @@ TEST(FileRegistryLoadTest, LargePipedAndDeviceFiles) {
   EXPECT_EQ(kRegDword, type);
   EXPECT_EQ(4u, size);
   close(fds[0]);
+}
+
+// The file opened from `path`, cut to nothing when a pass first reads on
+// from beyond its start: at a point that reading has reached.
+class CutWhileRead : public RegistrySource {
+ public:
+  CutWhileRead(std::unique_ptr<RegistrySource> file, std::string path)
+      : file_(std::move(file)), path_(std::move(path)) {}
+  std::size_t ReadAt(std::uint64_t offset, char* buffer,
+                     std::size_t size) const override {
+    if (offset > 0 && !cut_) {
+      EXPECT_EQ(0, truncate(path_.c_str(), 0));
+      cut_ = true;
+    }
+    return file_->ReadAt(offset, buffer, size);
+  }
+  std::uint64_t SizeWhenOpened() const override {
+    return file_->SizeWhenOpened();
+  }
+
+ private:
+  std::unique_ptr<RegistrySource> file_;
+  std::string path_;
+  mutable bool cut_ = false;
+};
+
+TEST(FileRegistryLoadTest, FileCutShortWhileReadEndsWhereReadingStopped) {
+  // One key in the first chunk read, the other four chunks on.
+  const std::string path = TemporaryFile(
+      V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n") +
+      std::string(1 << 18, '\n') +
+      "[HKEY_LOCAL_MACHINE\\Last]\r\n\"v\"=\"end\"\r\n");
+  ASSERT_NE("", path);
+  std::string why;
+  std::unique_ptr<RegistrySource> opened = OpenRegistrySource(path, &why);
+  ASSERT_NE(nullptr, opened) << why;
+  RegistryFile file(std::make_unique<CutWhileRead>(std::move(opened), path));
+  const char* const named[] = {"HKLM\\Last", nullptr};
+  file.Expect(named);
+  EXPECT_EQ(std::string("start\0", 6), Data(file, "HKLM\\First", "v"));
+  EXPECT_EQ("<no key>", Data(file, "HKLM\\Last", "v"));
+  std::remove(path.c_str());
 }
 
 TEST(FileRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
