@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sent_signals.h"
+#include "platform/testing/sent_signals.h"
 #include "platform/posix/test_programs.h"
 
 namespace platform {

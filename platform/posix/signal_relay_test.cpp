@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/sent_signals.h"
+#include "platform/testing/sent_signals.h"
 
 namespace platform {
 namespace {
