@@ -139,11 +139,14 @@ static void put_line(const char* path, const char* format, long value) {
 }
 
 #ifdef _WIN32
-/* Writes "ready <process id>" to the file, then sleeps until the limit: a
- * stub still running once its launcher is gone was left behind. */
+/* Writes "ready <process id>" to the file, then sleeps until the limit
+ * (STUB_JAVA_WAIT_LIMIT seconds, else WAIT_LIMIT_SECONDS) and writes
+ * "limit <seconds>": a stub that reached it was not ended by anyone. */
 static int wait_mode(const char* path) {
+  int limit = env_number("STUB_JAVA_WAIT_LIMIT", WAIT_LIMIT_SECONDS);
   put_line(path, "ready %ld\n", (long)GetCurrentProcessId());
-  Sleep(WAIT_LIMIT_SECONDS * 1000);
+  Sleep((DWORD)limit * 1000);
+  put_line(path, "limit %ld\n", (long)limit);
   return 97;
 }
 
