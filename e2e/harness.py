@@ -378,79 +378,78 @@ def _invoked_as(name, executable, cwd, env, scratch):
 
 # --- Private mount namespaces (Linux) --------------------------------------
 
-def with_bind_mounts(argv, mounts):
-    """argv run in a private mount namespace in which each (source, target)
-    file is bind-mounted over target. Needs the right to unshare."""
-    steps = [f"mount --bind {shlex.quote(str(s))} {shlex.quote(str(t))}"
-             for s, t in mounts]
+def _in_private_mounts(argv, steps):
+    """argv run in a private mount namespace once the shell steps, each
+    needing the one before, have run. Needs the right to unshare."""
     script = " && ".join(steps + ['exec "$@"'])
     return ["unshare", "--mount", "--propagation", "private", "--",
             "sh", "-c", script, "sh"] + [str(a) for a in argv]
 
 
-_unshare_verdict = None
-
-
-def bind_mounts_unavailable():
-    """None when private mount namespaces with bind mounts work here, else
-    why not (for a skip message)."""
-    global _unshare_verdict
-    if _unshare_verdict is None:
-        _unshare_verdict = _probe_bind_mounts()
-    return _unshare_verdict or None
-
-
-def _probe_bind_mounts():
-    if shutil.which("unshare") is None:
-        return "unshare (util-linux) is not installed"
-    with tempfile.TemporaryDirectory() as tmp:
-        source, target = Path(tmp, "source"), Path(tmp, "target")
-        source.write_text("bound\n")
-        target.write_text("original\n")
-        try:
-            result = run(with_bind_mounts(["cat", target], [(source, target)]),
-                         timeout=30)
-        except (OSError, subprocess.TimeoutExpired) as error:
-            return f"unshare failed: {error}"
-        if result.status != 0 or result.stdout != b"bound\n":
-            return ("private mount namespaces are not permitted here "
-                    f"(unshare --mount: {result.stderr.decode().strip()})")
-    return ""
+def with_bind_mounts(argv, mounts):
+    """argv run in a private mount namespace in which each (source, target)
+    file is bind-mounted over target."""
+    return _in_private_mounts(argv, [
+        f"mount --bind {shlex.quote(str(s))} {shlex.quote(str(t))}"
+        for s, t in mounts])
 
 
 def without_proc(argv):
     """argv run in a private mount namespace without /proc, as in a chroot
-    or a minimal container; status 125 when /proc cannot be unmounted.
-    Needs the right to unshare."""
-    script = ('umount -l /proc && test ! -e /proc/self || '
-              '{ echo "/proc is still mounted" >&2; exit 125; }; exec "$@"')
-    return ["unshare", "--mount", "--propagation", "private", "--",
-            "sh", "-c", script, "sh"] + [str(a) for a in argv]
+    or a minimal container; a failure when /proc cannot be unmounted."""
+    return _in_private_mounts(argv, [
+        "umount -l /proc",
+        '{ test ! -e /proc/self || { echo "/proc is still mounted" >&2; '
+        "exit 125; }; }"])
 
 
-_proc_unmount_verdict = None
+_verdicts = {}
+
+
+def _unavailable(probe):
+    """None when probe() (a command) works here, else why not (for a skip
+    message); asked once."""
+    if probe not in _verdicts:
+        _verdicts[probe] = _why_not(probe)
+    return _verdicts[probe] or None
+
+
+def _why_not(probe):
+    if shutil.which("unshare") is None:
+        return "unshare (util-linux) is not installed"
+    with tempfile.TemporaryDirectory() as tmp:
+        command, expected = probe(Path(tmp))
+        try:
+            result = run(command, timeout=30)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            return f"unshare failed: {error}"
+    if result.status != 0 or result.stdout != expected:
+        return (f"{probe.__doc__} is not permitted here "
+                f"({result.stderr.decode().strip()})")
+    return ""
+
+
+def _bind_mount_probe(tmp):
+    """a bind mount in a private mount namespace"""
+    source, target = tmp / "source", tmp / "target"
+    source.write_text("bound\n")
+    target.write_text("original\n")
+    return with_bind_mounts(["cat", target], [(source, target)]), b"bound\n"
+
+
+def _proc_unmount_probe(_tmp):
+    """unmounting /proc in a private mount namespace"""
+    return without_proc(["true"]), b""
+
+
+def bind_mounts_unavailable():
+    """None when with_bind_mounts works here, else why not."""
+    return _unavailable(_bind_mount_probe)
 
 
 def proc_unmount_unavailable():
-    """None when without_proc works here, else why not (for a skip
-    message)."""
-    global _proc_unmount_verdict
-    if _proc_unmount_verdict is None:
-        _proc_unmount_verdict = _probe_proc_unmount()
-    return _proc_unmount_verdict or None
-
-
-def _probe_proc_unmount():
-    if shutil.which("unshare") is None:
-        return "unshare (util-linux) is not installed"
-    try:
-        result = run(without_proc(["true"]), timeout=30)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        return f"unshare failed: {error}"
-    if result.status != 0:
-        return ("/proc cannot be unmounted in a private mount namespace "
-                f"here ({result.stderr.decode().strip()})")
-    return ""
+    """None when without_proc works here, else why not."""
+    return _unavailable(_proc_unmount_probe)
 
 
 # --- tarvo's Java command -------------------------------------------------
