@@ -25,6 +25,12 @@ def sigchld_ignored_reaches_java():
     return not (wrapper and Path(wrapper[0]).name == "valgrind")
 
 
+def sanitized(build):
+    """Whether the build's programs carry the sanitizers' runtime, which
+    must be loaded before any other allocator and reads /proc."""
+    return b"-fsanitize" in (Path(build) / "CMakeCache.txt").read_bytes()
+
+
 def wrapper_runs_without_proc():
     """Whether a launcher can run where /proc is not mounted as
     LAUNCHER_WRAPPER runs it: not under valgrind, which reads its own

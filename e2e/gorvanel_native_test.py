@@ -313,6 +313,8 @@ class CloseRangeTest(GorvanelCase):
         # a caller that lowered them after it was opened leaves it.
         if not callers.wrapper_runs_without_proc():
             self.skipTest("valgrind (LAUNCHER_WRAPPER) needs /proc")
+        if callers.sanitized(BUILD):
+            self.skipTest("the sanitizers' runtime needs /proc")
         why = harness.proc_unmount_unavailable()
         if why is not None:
             callers.skip_unless_ci(self, why)
@@ -338,7 +340,7 @@ class AllocationFailureTest(GorvanelCase):
     def setUp(self):
         if harness.launcher_wrapper():
             self.skipTest("the shim must be preloaded into gorvanel itself")
-        if b"-fsanitize" in (BUILD / "CMakeCache.txt").read_bytes():
+        if callers.sanitized(BUILD):
             self.skipTest("the sanitizers' allocator must be loaded first")
         super().setUp()
         self.shim = harness.built_file(BUILD, "e2e/libfailing_allocation.so")
