@@ -56,10 +56,11 @@ windows: deps-test
 	fi; \
 	ctest --preset windows-$$leg --label-regex wine
 
-# The set-up scripts, against stand-ins for apt and dpkg.
+# The set-up scripts, against stand-ins for apt, dpkg and debootstrap.
 .PHONY: setup-test
 setup-test: deps-test
 	python3 -B tools/setup_deps_test.py
+	python3 -B tools/build_root_test.py
 
 test: setup-test native asan lint fuzz-ci reproduce-ci windows
 
