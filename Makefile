@@ -56,22 +56,32 @@ windows: deps-test
 	fi; \
 	ctest --preset windows-$$leg --label-regex wine
 
-# The set-up scripts, against stand-ins for apt and dpkg.
+# The set-up scripts, against stand-ins for apt, dpkg and debootstrap.
 .PHONY: setup-test
 setup-test: deps-test
 	python3 -B tools/setup_deps_test.py
+	python3 -B tools/build_root_test.py
 
 test: setup-test native asan lint fuzz-ci reproduce-ci windows
 
+# The Debian 11 root that the shipped Linux programs are built against
+# (tools/build_root.py): made once per machine, as root, in
+# /var/cache/talvane-launchers, and reused while tools/build-root.list is
+# unchanged.
+.PHONY: build-root
+build-root: deps-package
+	tools/build_root.py make
+
 # Packages, in each build tree's packages/: the .tar.gz and .deb of the
-# native build, the ZIP of the 32-bit Windows build (the product; the
-# x86_64 build only tests the same code). Needs no Wine. Then
-# build/packages/SHA256SUMS over the programs and packages, and beside it
-# the versions of the tools that made them (TOOL-VERSIONS).
-package: deps-package
-	cmake --preset native
-	cmake --build --preset native
-	cpack --config build/native/CPackConfig.cmake
+# x86_64 Linux build against the build root, the ZIP of the 32-bit Windows
+# build (the product; the x86_64 build only tests the same code). Needs no
+# Wine. Then build/packages/SHA256SUMS over the programs and packages, and
+# beside it the versions of the tools that made them and the build root's
+# packages (TOOL-VERSIONS).
+package: build-root
+	cmake --preset linux-x86_64
+	cmake --build --preset linux-x86_64
+	cpack --config build/linux-x86_64/CPackConfig.cmake
 	cmake --preset windows-i686
 	cmake --build --preset windows-i686
 	cpack --config build/windows-i686/CPackConfig.cmake

@@ -46,8 +46,9 @@ set(CPACK_LAUNCHERS_PYTHON "${Python3_EXECUTABLE}")
 set(CPACK_LAUNCHERS_RELEASE_SCRIPT ${CMAKE_SOURCE_DIR}/tools/release.py)
 set(CPACK_LAUNCHERS_SOURCE_DATE_EPOCH ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize_packages.cmake)
-# The .deb's description ends with the systems the programs run on,
-# measured from the built programs (cmake/package_systems.cmake).
+# The .deb's description ends with the systems the programs run on, and its
+# Depends names the C library they need, both measured from the built
+# programs (cmake/package_systems.cmake).
 set(CPACK_LAUNCHERS_FLOOR_SCRIPT ${CMAKE_SOURCE_DIR}/tools/linux_floor.py)
 set(CPACK_LAUNCHERS_PROGRAMS
     "${CMAKE_BINARY_DIR}/bin/tarvo;${CMAKE_BINARY_DIR}/bin/gorvanel")
@@ -73,15 +74,17 @@ information command class of an installed management server, each in the
 installation's Java runtime, with the installation's directories taken from
 a registry export file (/etc/opt/talvane/registry.reg or TALVANE_REGISTRY).
 They end with the exit status of the Java command.")
-# The libraries' own packages, with the versions the programs need, when
-# dpkg-shlibdeps can say; the plain names otherwise.
-find_program(DPKG_SHLIBDEPS_PROGRAM dpkg-shlibdeps)
-mark_as_advanced(DPKG_SHLIBDEPS_PROGRAM)
-if(DPKG_SHLIBDEPS_PROGRAM)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+# The architecture of the programs, not of the machine that packs them.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL x86_64)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL aarch64)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
 endif()
+# Depends (libc6 and the version the programs need) is measured from the
+# built programs (cmake/package_systems.cmake), not asked of
+# dpkg-shlibdeps: that reads the packages of the machine that packs them,
+# whose C library is neither the build root's nor, for another
+# architecture, installed at all.
 
 # `make package_source`: the sources without build trees and caches.
 set(CPACK_SOURCE_GENERATOR TGZ)

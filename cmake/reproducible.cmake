@@ -59,6 +59,15 @@ foreach(dir ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
     list(APPEND reproducible_maps "-ffile-prefix-map=${from}=.")
   endforeach()
 endforeach()
+# A build root's headers are named by their paths inside it
+# (/usr/include/stdio.h), wherever the root lies. First: the source or
+# build directory may lie inside it.
+if(CMAKE_SYSROOT)
+  file(REAL_PATH ${CMAKE_SYSROOT} real_root)
+  foreach(from IN ITEMS ${CMAKE_SYSROOT} ${real_root})
+    list(PREPEND reproducible_maps "-ffile-prefix-map=${from}=")
+  endforeach()
+endif()
 list(REMOVE_DUPLICATES reproducible_maps)
 add_compile_options(${reproducible_maps})
 

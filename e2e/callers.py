@@ -1,7 +1,7 @@
 """Callers and systems of other kinds than the tests' own (Linux): a caller
 that leaves SIGCHLD ignored or holds descriptors above its limits, a
 kernel or a seccomp profile that refuses close_range or every call newer
-than Linux 4.18 (seccomp_wrapper.c)."""
+than Linux 3.10 (seccomp_wrapper.c)."""
 
 import os
 import resource
@@ -72,7 +72,7 @@ def skip_unless_ci(test, reason):
 
 # Two of seccomp_wrapper's modes (e2e/seccomp_wrapper.c), each as a system
 # an operator may have: a seccomp profile older than close_range, Linux 5.9
-# or 5.10. (Linux 4.18 is the leg of seccomp_leg.py.)
+# or 5.10. (Linux 3.10 is the leg of seccomp_leg.py.)
 CLOSE_RANGE_EPERM = "close_range=EPERM"
 CLOSE_RANGE_EINVAL = "close_range=EINVAL"
 

@@ -288,7 +288,7 @@ class CallerTest(GorvanelCase):
 class CloseRangeTest(GorvanelCase):
     """close_range refused, as on Linux 5.9 and 5.10 (EINVAL for
     CLOSE_RANGE_CLOEXEC) and under a container's seccomp profile older
-    than the call (EPERM): every run ended with EXE005. Linux 4.18, where
+    than the call (EPERM): every run ended with EXE005. Linux 3.10, where
     the call is missing, is the ENOSYS leg (seccomp_leg.py)."""
 
     def test_java_starts_with_only_the_standard_descriptors(self):

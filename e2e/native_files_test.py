@@ -132,9 +132,9 @@ class SystemFloorTest(unittest.TestCase):
         return [harness.built_file(BUILD, f"bin/{p}") for p in PROGRAMS]
 
     def test_close_range_is_the_only_newer_call_of_our_own(self):
-        # Any other wrapper of a call newer than Linux 4.18 would end the
-        # programs on such a kernel: the ENOSYS leg would fail, and the
-        # floor moves.
+        # Any other call newer than Linux 3.10, through a wrapper or
+        # syscall(), would end the programs on such a kernel: the ENOSYS
+        # leg would fail, and the floor moves.
         floor, calls = linux_floor.kernel_floor(self.programs())
         self.assertEqual(set(calls) - linux_floor.WITH_FALLBACK, set(),
                          f"newer system calls without a fallback: {calls}")

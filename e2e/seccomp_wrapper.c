@@ -8,8 +8,9 @@
  *                                   and works, else 2 with the reason
  *
  * MODE:
- *   enosys-after-4.18   every system call that Linux 4.18 lacks fails with
- *                       ENOSYS (on x86_64 those numbered 424 and up)
+ *   enosys-after-3.10   every system call that Linux 3.10 lacks fails with
+ *                       ENOSYS: those numbered from sched_setattr (Linux
+ *                       3.14) on, 314 on x86_64 and 274 on aarch64
  *   close_range=EPERM   close_range alone fails with EPERM, as under a
  *                       seccomp profile older than the call
  *   close_range=EINVAL  close_range alone fails with EINVAL, as on Linux
@@ -35,34 +36,32 @@
 
 #if defined(__x86_64__)
 #define NATIVE_ARCH AUDIT_ARCH_X86_64
-/* The first call after Linux 4.18 (pidfd_send_signal, Linux 5.1). */
-#define FIRST_AFTER_4_18 424
 #define OTHER_ABI_BIT 0x40000000u /* __X32_SYSCALL_BIT */
 #elif defined(__aarch64__)
 #define NATIVE_ARCH AUDIT_ARCH_AARCH64
-/* kexec_file_load came to arm64 in Linux 5.0; 295 to 423 are unused. */
-#define FIRST_AFTER_4_18 294
 #define OTHER_ABI_BIT 0u
 #endif
 
-#ifndef __NR_close_range
-#define __NR_close_range 436 /* the same on every architecture */
-#endif
+/* The first call after Linux 3.10, from the kernel's headers: on x86_64
+ * and on aarch64 (the generic table) each call came at the end of the
+ * table, every call numbered below sched_setattr (Linux 3.14) was there by
+ * Linux 3.8 (finit_module), and nothing came in between (syscalls(2)). */
+#define FIRST_AFTER_3_10 __NR_sched_setattr
 
 static void usage(void) {
   fputs("usage: seccomp_wrapper MODE PROGRAM [ARGUMENT...]\n"
         "       seccomp_wrapper --probe MODE\n"
-        "MODE: enosys-after-4.18, close_range=EPERM, close_range=EINVAL, "
+        "MODE: enosys-after-3.10, close_range=EPERM, close_range=EINVAL, "
         "pass\n",
         stderr);
 }
 
 /* The action of MODE for the calls it singles out, and whether those are
- * all calls from FIRST_AFTER_4_18 on (else close_range alone). 0 when MODE
+ * all calls from FIRST_AFTER_3_10 on (else close_range alone). 0 when MODE
  * is unknown. */
 static int parse_mode(const char* mode, unsigned* action, int* after) {
   *after = 0;
-  if (strcmp(mode, "enosys-after-4.18") == 0) {
+  if (strcmp(mode, "enosys-after-3.10") == 0) {
     *after = 1;
     *action = SECCOMP_RET_ERRNO | ENOSYS;
   } else if (strcmp(mode, "close_range=EPERM") == 0) {
@@ -97,7 +96,7 @@ static int install(unsigned action, int after, const char** step) {
   struct sock_fprog program = {sizeof(filter) / sizeof(filter[0]), filter};
   if (after) {
     filter[4].code = BPF_JMP | BPF_JGE | BPF_K;
-    filter[4].k = FIRST_AFTER_4_18;
+    filter[4].k = FIRST_AFTER_3_10;
   }
   *step = "prctl(PR_SET_NO_NEW_PRIVS)";
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return errno;

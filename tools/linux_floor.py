@@ -5,40 +5,86 @@ programs themselves.
     tools/linux_floor.py PROGRAM...            one line per floor
     tools/linux_floor.py --description PROGRAM...
                                                one sentence, for a package
+    tools/linux_floor.py --depends PROGRAM...  the Debian package's Depends
 
 The C library: a program needs the newest GLIBC_x.y version among the
-symbol versions it imports (objdump -T). Any link against a recent glibc
-takes __libc_start_main@GLIBC_2.34; the static libgcc unwinder takes
-_dl_find_object@GLIBC_2.35.
+symbol versions it imports (objdump -T). Linked against the build root's
+glibc 2.31 (tools/build_root.py), the newest is GLIBC_2.16 (__poll_chk,
+from _FORTIFY_SOURCE); a link against glibc 2.34 or later would take
+__libc_start_main@GLIBC_2.34 from its start files, and gcc 12's static
+unwinder _dl_find_object@GLIBC_2.35.
 
-The kernel: Linux 4.18, unless the programs import the C library's wrapper
-of a system call that came later and has no fallback of ours. The
-launchers call close_range themselves and fall back where it fails (an
-end-to-end leg runs them with every call newer than 4.18 failing). The C
-library's own uses of newer calls (clone3 in posix_spawn, faccessat2) fall
-back by themselves and do not show here.
+The kernel: Linux 3.10, unless the programs make a system call that came
+later and has no fallback of theirs. The calls they make are those of the
+C library's functions they import and those they make through syscall(),
+whose numbers are read from the instructions before each call of it and
+named by the kernel's headers: close_range and getdents64 of the
+launchers, futex of the C++ runtime's static guards. The one call newer
+than 3.10 is close_range, which falls back where it fails (an end-to-end
+leg runs the programs with every call newer than 3.10 failing). Neither the
+start files nor the static C++ runtime hold a system call instruction of
+their own: every call goes through the C library, whose own uses of newer
+calls (clone3, faccessat2, getrandom) fall back by themselves and do not
+show here.
 """
 
 import re
 import subprocess
 import sys
+from pathlib import Path
 
-KERNEL_FLOOR = (4, 18)
+KERNEL_FLOOR = (3, 10)
 
-# The C library's wrappers of system calls added after Linux 4.18, with the
-# Linux version that added each.
+# System calls added after Linux 3.10, with the version that added each
+# (syscalls(2)), by the names of the C library's wrappers or of the calls
+# themselves.
 NEWER_CALLS = {
-    "pidfd_send_signal": (5, 1), "open_tree": (5, 2), "move_mount": (5, 2),
-    "fsopen": (5, 2), "fsconfig": (5, 2), "fsmount": (5, 2),
-    "fspick": (5, 2), "pidfd_open": (5, 3), "pidfd_getfd": (5, 6),
-    "close_range": (5, 9), "process_madvise": (5, 10),
-    "epoll_pwait2": (5, 11), "mount_setattr": (5, 12),
-    "process_mrelease": (5, 15), "pidfd_spawn": (5, 3),
-    "pidfd_spawnp": (5, 3), "pidfd_getpid": (5, 3), "mseal": (6, 10),
+    "sched_setattr": (3, 14), "sched_getattr": (3, 14), "renameat2": (3, 15),
+    "seccomp": (3, 17), "getrandom": (3, 17), "getentropy": (3, 17),
+    "memfd_create": (3, 17), "kexec_file_load": (3, 17), "bpf": (3, 18),
+    "execveat": (3, 19), "userfaultfd": (4, 3), "membarrier": (4, 3),
+    "mlock2": (4, 4), "copy_file_range": (4, 5), "preadv2": (4, 6),
+    "pwritev2": (4, 6), "pkey_mprotect": (4, 9), "pkey_alloc": (4, 9),
+    "pkey_free": (4, 9), "statx": (4, 11), "io_pgetevents": (4, 18),
+    "rseq": (4, 18), "pidfd_send_signal": (5, 1), "io_uring_setup": (5, 1),
+    "io_uring_enter": (5, 1), "io_uring_register": (5, 1),
+    "open_tree": (5, 2), "move_mount": (5, 2), "fsopen": (5, 2),
+    "fsconfig": (5, 2), "fsmount": (5, 2), "fspick": (5, 2),
+    "pidfd_open": (5, 3), "clone3": (5, 3), "pidfd_spawn": (5, 3),
+    "pidfd_spawnp": (5, 3), "pidfd_getpid": (5, 3), "openat2": (5, 6),
+    "pidfd_getfd": (5, 6), "faccessat2": (5, 8), "close_range": (5, 9),
+    "process_madvise": (5, 10), "epoll_pwait2": (5, 11),
+    "mount_setattr": (5, 12), "landlock_create_ruleset": (5, 13),
+    "landlock_add_rule": (5, 13), "landlock_restrict_self": (5, 13),
+    "quotactl_fd": (5, 14), "memfd_secret": (5, 14),
+    "process_mrelease": (5, 15), "futex_waitv": (5, 16),
+    "set_mempolicy_home_node": (5, 17), "cachestat": (6, 5),
+    "fchmodat2": (6, 6), "map_shadow_stack": (6, 6), "futex_wake": (6, 7),
+    "futex_wait": (6, 7), "futex_requeue": (6, 7), "statmount": (6, 8),
+    "listmount": (6, 8), "lsm_get_self_attr": (6, 8),
+    "lsm_set_self_attr": (6, 8), "lsm_list_modules": (6, 8),
+    "mseal": (6, 10),
 }
 
 # Newer calls that the launchers make with a fallback of their own.
 WITH_FALLBACK = {"close_range"}
+
+# Per architecture (objdump's name of the file format): the kernel header
+# that numbers the system calls, the instruction that loads a constant into
+# syscall()'s first argument, and the system call instruction.
+ARCHITECTURES = {
+    "elf64-x86-64": (("/usr/include/x86_64-linux-gnu/asm/unistd_64.h",
+                      "/usr/include/asm/unistd_64.h"),
+                     re.compile(r"\bmov\s+\$0x([0-9a-f]+),%edi$"),
+                     re.compile(r":\s+syscall\s*$")),
+    "elf64-littleaarch64": (("/usr/include/asm-generic/unistd.h",),
+                            re.compile(r"\bmov\s+[wx]0, #0x([0-9a-f]+)"),
+                            re.compile(r":\s+svc\s")),
+}
+# How far before a call of syscall() its number may be loaded.
+_LOOK_BACK = 8
+_CALL = re.compile(r"\s(call|bl)\s+[0-9a-f]+ <syscall@plt>$")
+_FORMAT = re.compile(r"file format (\S+)")
 
 _SYMBOL = re.compile(r"\*UND\*\s+\S+\s+\(?([A-Za-z_]+)_([0-9.]+)\)?\s+(\S+)$")
 
@@ -77,10 +123,55 @@ def glibc_floor(paths):
     return newest, sorted(needs[newest])
 
 
+def call_names(header):
+    """{number: name} of the system calls a kernel header numbers."""
+    names = {}
+    for line in Path(header).read_text().splitlines():
+        match = re.match(r"#define __NR(?:3264)?_(\w+)\s+(\d+)\s*$", line)
+        if match:
+            names[int(match.group(2))] = match.group(1)
+    return names
+
+
+def through_syscall(path):
+    """The names of the system calls a program makes through syscall()."""
+    out = subprocess.run(["objdump", "-d", "--no-show-raw-insn", str(path)],
+                         capture_output=True, text=True, check=True,
+                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    lines = out.splitlines()
+    file_format = _FORMAT.search(out)
+    if file_format is None or file_format.group(1) not in ARCHITECTURES:
+        raise ValueError(f"{path}: an architecture this script does not know")
+    headers, load, instruction = ARCHITECTURES[file_format.group(1)]
+    header = next((h for h in headers if Path(h).is_file()), None)
+    if header is None:
+        raise ValueError(f"no kernel header numbers the system calls of "
+                         f"{path}: {', '.join(headers)} (linux-libc-dev)")
+    names = call_names(header)
+    found = set()
+    for at, line in enumerate(lines):
+        if instruction.search(line):
+            raise ValueError(f"{path}: a system call not made through the C "
+                             f"library: {line.strip()}")
+        if not _CALL.search(line):
+            continue
+        loads = [load.search(earlier)
+                 for earlier in reversed(lines[max(0, at - _LOOK_BACK):at])]
+        number = next((int(m.group(1), 16) for m in loads if m), None)
+        if number not in names:
+            raise ValueError(f"{path}: a call of syscall() whose number cannot "
+                             f"be read: {line.strip()}")
+        found.add(names[number])
+    return found
+
+
 def kernel_floor(paths):
-    """(the oldest Linux version, the newer calls imported: {name: (Linux
-    version, whether the launchers fall back)})."""
-    names = {name for path in paths for name, _, _ in imported(path)}
+    """(the oldest Linux version, the newer calls the programs make: {name:
+    (Linux version, whether the launchers fall back)})."""
+    names = set()
+    for path in paths:
+        names |= {name for name, _, _ in imported(path)}
+        names |= through_syscall(path)
     calls = {name: (NEWER_CALLS[name], name in WITH_FALLBACK)
              for name in sorted(names & set(NEWER_CALLS))}
     floor = max([KERNEL_FLOOR] + [v for v, fallback in calls.values()
@@ -97,7 +188,7 @@ def lines(paths):
     return [f"GNU C library: {text(glibc)} or later (GLIBC_{text(glibc)}: "
             f"{', '.join(symbols)})",
             f"Linux: {text(kernel)} or later (system calls newer than "
-            f"{text(KERNEL_FLOOR)} the programs make themselves: {newer})"]
+            f"{text(KERNEL_FLOOR)} the programs make: {newer})"]
 
 
 def description(paths):
@@ -107,9 +198,19 @@ def description(paths):
             f"C library {text(glibc)} or later.")
 
 
+def depends(paths):
+    """The Debian package's Depends: the C library from the measured floor
+    (the C++ runtime is linked in)."""
+    glibc, _ = glibc_floor(paths)
+    return f"libc6 (>= {text(glibc)})"
+
+
 def main(args):
     if args[:1] == ["--description"] and len(args) > 1:
         print(description(args[1:]))
+        return 0
+    if args[:1] == ["--depends"] and len(args) > 1:
+        print(depends(args[1:]))
         return 0
     if not args or args[0].startswith("-"):
         print(__doc__, file=sys.stderr)

@@ -7,12 +7,14 @@
         runs it on the packages it made (cmake/normalize_packages.cmake).
 
     tools/release.py sums [--build-dir build]
-        Writes BUILD/packages/SHA256SUMS over the four programs and the three
-        packages (paths relative to BUILD: `cd build && sha256sum -c
+        Writes BUILD/packages/SHA256SUMS over the programs and packages of
+        the Linux builds against the build root and of the 32-bit Windows
+        build (paths relative to BUILD: `cd build && sha256sum -c
         packages/SHA256SUMS` checks them) and, beside it, TOOL-VERSIONS: the
-        commit, SOURCE_DATE_EPOCH and the versions of the tools that made
-        them, and the oldest C library and kernel the Linux programs run
-        on (tools/linux_floor.py). `make package` runs it last.
+        commit, SOURCE_DATE_EPOCH, the versions of the tools that made
+        them, every package of the build root (tools/build_root.py), and
+        the oldest C library and kernel the Linux programs run on
+        (tools/linux_floor.py). `make package` runs it last.
 """
 
 import argparse
@@ -28,12 +30,18 @@ import zipfile
 from pathlib import Path
 
 import archives
+import build_root
 import linux_floor
 
 REPO = Path(__file__).resolve().parent.parent
 
-PROGRAMS = ("native/bin/tarvo", "native/bin/gorvanel",
-            "windows-i686/bin/tarvo.exe", "windows-i686/bin/gorvanel.exe")
+# The build trees of a release (presets) and the programs of each.
+LINUX = ("linux-x86_64",)
+WINDOWS = "windows-i686"
+TREES = (*LINUX, WINDOWS)
+PROGRAMS = tuple(f"{tree}/bin/{program}" for tree in LINUX
+                 for program in ("tarvo", "gorvanel")) + \
+    (f"{WINDOWS}/bin/tarvo.exe", f"{WINDOWS}/bin/gorvanel.exe")
 
 
 class ReleaseError(Exception):
@@ -71,29 +79,36 @@ def the_one(pattern, directory):
 
 def release_files(build):
     """The programs and packages of a release, as paths relative to build,
-    and the SOURCE_DATE_EPOCH both trees were built with."""
-    native = cpack_settings(build / "native")
-    windows = cpack_settings(build / "windows-i686")
-    epochs = {native.get("CPACK_LAUNCHERS_SOURCE_DATE_EPOCH"),
-              windows.get("CPACK_LAUNCHERS_SOURCE_DATE_EPOCH")}
+    and the SOURCE_DATE_EPOCH every tree was built with."""
+    settings = {tree: cpack_settings(build / tree) for tree in TREES}
+    epochs = {s.get("CPACK_LAUNCHERS_SOURCE_DATE_EPOCH") for s in settings.values()}
     if len(epochs) != 1 or None in epochs:
-        raise ReleaseError("build/native and build/windows-i686 were configured with "
-                           f"different SOURCE_DATE_EPOCH values ({epochs}): "
-                           "configure both again")
-    native_packages = Path(native["CPACK_PACKAGE_DIRECTORY"])
-    windows_packages = Path(windows["CPACK_PACKAGE_DIRECTORY"])
-    packages = [
-        native_packages / (native["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"),
-        the_one(f'{native["CPACK_PACKAGE_NAME"]}_{native["CPACK_PACKAGE_VERSION"]}_*.deb',
-                native_packages),
-        windows_packages / (windows["CPACK_PACKAGE_FILE_NAME"] + ".zip"),
-    ]
+        raise ReleaseError(f"{', '.join(TREES)} were configured with different "
+                           f"SOURCE_DATE_EPOCH values ({epochs}): configure "
+                           "them all again")
+    packages = []
+    for tree, found in settings.items():
+        directory = Path(found["CPACK_PACKAGE_DIRECTORY"])
+        if tree == WINDOWS:
+            packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip"))
+            continue
+        packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"))
+        packages.append(the_one(f'{found["CPACK_PACKAGE_NAME"]}_'
+                                f'{found["CPACK_PACKAGE_VERSION"]}_*.deb', directory))
     files = [build / p for p in PROGRAMS] + packages
     missing = [str(f) for f in files if not f.is_file()]
     if missing:
         raise ReleaseError("missing: " + ", ".join(missing) +
                            " (make package builds them)")
     return [f.resolve().relative_to(build.resolve()) for f in files], epochs.pop()
+
+
+def root_of(compiler):
+    """The build root that holds a compiler, or None."""
+    for directory in Path(compiler).parents:
+        if (directory / build_root.INFO).is_file():
+            return directory
+    return None
 
 
 def sha256(path):
@@ -121,10 +136,15 @@ def first_line(command):
 
 def tool_lines(build):
     """[(what, program, version)] of the tools that made the release files,
-    and the files whose Debian packages say the most about them."""
-    tools, files = [], []
-    for preset in ("native", "windows-i686"):
+    the files whose Debian packages on this machine say the most about
+    them, and the build roots the Linux trees were built in."""
+    tools, files, roots = [], [], []
+    for preset in TREES:
         cache = cache_settings(build / preset)
+        compiler = cache["CMAKE_CXX_COMPILER"]
+        root = root_of(compiler)
+        if root is not None and root not in roots:
+            roots.append(root)
         for what, key in (("C++ compiler", "CMAKE_CXX_COMPILER"),
                           ("C compiler", "CMAKE_C_COMPILER"),
                           ("resource compiler", "CMAKE_RC_COMPILER"),
@@ -132,25 +152,30 @@ def tool_lines(build):
                           ("strip", "CMAKE_STRIP")):
             program = shutil.which(cache.get(key) or "")
             if program:
-                tools.append((f"{preset} {what}", program,
+                tools.append((f"{preset} {what}", in_root(program, root),
+                              first_line([program, "--version"])))
+                files.append(program)
+        # The assembler and linker the compiler runs (a build root's
+        # compiler takes this machine's, from PATH).
+        for what, name in (("assembler", "as"), ("linker run by the compiler", "ld")):
+            program = shutil.which(run([compiler, f"-print-prog-name={name}"]).strip())
+            if program:
+                tools.append((f"{preset} {what}", in_root(program, root),
                               first_line([program, "--version"])))
                 files.append(program)
         # What the compiler links into each program from its own libraries.
-        compiler = cache["CMAKE_CXX_COMPILER"]
-        # (libc.so.6: its package's symbols give the .deb's Depends line.)
         for library in ("libstdc++.a", "libgcc.a", "crt1.o", "crt2.o",
                         "libkernel32.a", "libc_nonshared.a", "libc.so.6"):
             found = run([compiler, f"-print-file-name={library}"]).strip()
             if os.path.isabs(found):
                 files.append(found)
-    native = cache_settings(build / "native")
-    settings = cpack_settings(build / "native")
+    linux = cache_settings(build / LINUX[0])
+    settings = cpack_settings(build / LINUX[0])
     python = settings["CPACK_LAUNCHERS_PYTHON"]
     zlib = run([python, "-c", "import zlib; print(zlib.ZLIB_RUNTIME_VERSION)"]).strip()
-    for what, program in (("cmake", native["CMAKE_COMMAND"]),
-                          ("cpack", native["CMAKE_CPACK_COMMAND"]),
-                          ("dpkg", "dpkg"),
-                          ("dpkg-shlibdeps", native.get("DPKG_SHLIBDEPS_PROGRAM", ""))):
+    for what, program in (("cmake", linux["CMAKE_COMMAND"]),
+                          ("cpack", linux["CMAKE_CPACK_COMMAND"]),
+                          ("dpkg", "dpkg")):
         program = shutil.which(program)
         if program:
             tools.append((what, program, first_line([program, "--version"])))
@@ -158,7 +183,32 @@ def tool_lines(build):
     tools.append(("python3 (archives)", python,
                   first_line([python, "--version"]) + f", zlib {zlib}"))
     files.append(python)
-    return tools, files
+    # A build root's files belong to its packages, listed whole.
+    files = [f for f in files if not any(Path(f).is_relative_to(r) for r in roots)]
+    return tools, files, roots
+
+
+def in_root(program, root):
+    """A program's path, a build root's written as <build root>: the root
+    lies where the machine keeps it."""
+    if root is not None and Path(program).is_relative_to(root):
+        return "<build root>/" + str(Path(program).relative_to(root))
+    return program
+
+
+def root_lines(root):
+    """What TOOL-VERSIONS says of a build root: where it came from and
+    every package in it, from its own dpkg database."""
+    try:
+        info = build_root.info(root)
+        packages = build_root.listed(root)
+    except (OSError, build_root.RootError) as error:
+        raise ReleaseError(f"the build root {root}: {error}") from error
+    return ["", f"Build root of the Linux programs (tools/build_root.py): Debian "
+                f"{info.get('suite')} {info.get('architecture')}, from "
+                f"{info.get('mirror')}, the suite's Release of "
+                f"{info.get('release date')}; its packages:"] + \
+        [f"  {p}" for p in packages]
 
 
 def debian_packages(files):
@@ -201,7 +251,7 @@ def write_sums(build):
     sums = "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
     (out / "SHA256SUMS").write_text(sums)
 
-    tools, owned = tool_lines(build)
+    tools, owned, roots = tool_lines(build)
     when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(int(epoch)))
     lines = ["# What made the files in SHA256SUMS. The same commit built with other",
              "# versions of these tools may give other bytes.",
@@ -211,14 +261,19 @@ def write_sums(build):
     lines += [f"  {p}" for p in debian_packages(owned)] or ["  (none found: not Debian?)"]
     lines += ["", "Tools:"]
     lines += [f"  {what}: {program}: {version}" for what, program, version in tools]
+    for root in roots:
+        lines += root_lines(root)
     # The oldest systems the Linux programs run on, from their symbol
-    # versions (tools/linux_floor.py): what the README's table explains.
-    native = [build / p for p in PROGRAMS if p.startswith("native/")]
-    try:
-        floor = linux_floor.lines(native)
-    except (OSError, ValueError, subprocess.CalledProcessError) as error:
-        raise ReleaseError(f"the Linux programs' floor: {error}") from error
-    lines += ["", "The Linux programs run on:"] + [f"  {line}" for line in floor]
+    # versions and system calls (tools/linux_floor.py): what the README's
+    # table explains.
+    for tree in LINUX:
+        programs = [build / p for p in PROGRAMS if p.startswith(f"{tree}/")]
+        try:
+            floor = linux_floor.lines(programs)
+        except (OSError, ValueError, subprocess.CalledProcessError) as error:
+            raise ReleaseError(f"the Linux programs' floor: {error}") from error
+        lines += ["", f"The Linux programs of {tree} run on:"]
+        lines += [f"  {line}" for line in floor]
     (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
     print(f"release: {out / 'SHA256SUMS'}:")
     print(sums, end="")

@@ -53,9 +53,10 @@ for target in "$@"; do
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
     bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
     package|reproduce)
-      # cpack's .deb asks `file` which programs it holds.
-      need "${native_build[@]}" dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev \
-           file:file "${mingw_i686[@]}"
+      # debootstrap makes the build root of the Linux programs
+      # (tools/build_root.py), once per machine.
+      need "${native_build[@]}" dpkg-deb:dpkg debootstrap:debootstrap \
+           "${mingw_i686[@]}"
       [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
            "reproduce)" >&2

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,20 @@ constexpr rlim_t kDefaultCeiling = rlim_t{1} << 20;
 constexpr rlim_t kWalkCeiling = rlim_t{1} << 24;
 // Numbers asked about in one poll call: 8 KiB of stack.
 constexpr int kBatch = 1024;
+// CLOSE_RANGE_CLOEXEC of <linux/close_range.h> from Linux 5.11 on; the
+// build root's kernel headers (5.10) have the call but not the flag.
+constexpr unsigned kCloseRangeCloexec = 1u << 2;
+
+// close_range and getdents64 through syscall() with the kernel headers'
+// numbers: the C library the programs are built against (glibc 2.31, and
+// older ones they run on) has no wrapper of either.
+long CloseRange(unsigned first, unsigned last, unsigned flags) {
+  return syscall(__NR_close_range, first, last, flags);
+}
+
+long Getdents64(int directory, char* buffer, unsigned long size) {
+  return syscall(__NR_getdents64, directory, buffer, size);
+}
 
 // A descriptor's number from its name in /proc/self/fd, else -1.
 int DescriptorNumber(const char* name) {
@@ -80,7 +95,7 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
   }
   alignas(struct dirent64) char buffer[1024];
   ssize_t got;
-  while ((got = getdents64(directory, buffer, sizeof buffer)) > 0) {
+  while ((got = Getdents64(directory, buffer, sizeof buffer)) > 0) {
     for (ssize_t at = 0; at < got;) {
       const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
       at += entry->d_reclen;
@@ -109,7 +124,7 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
 // 5.10, EPERM under a seccomp profile older than the call) the descriptors
 // open are walked, never every possible number while /proc can tell.
 void KeepDescriptorsFromProgram() {
-  if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  if (CloseRange(STDERR_FILENO + 1, ~0U, kCloseRangeCloexec) == 0) return;
   MarkOpenDescriptors();
 }
 

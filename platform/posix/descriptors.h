@@ -1,5 +1,5 @@
 // Keeping the launcher's descriptors from a program it starts, on every
-// kernel from Linux 4.18 on.
+// kernel from Linux 3.10 on.
 #pragma once
 
 namespace platform {
