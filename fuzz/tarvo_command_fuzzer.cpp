@@ -117,11 +117,17 @@ std::string Joined(char sep, std::initializer_list<const char*> parts) {
   return path;
 }
 
-std::string IniPath(const Case& c, char sep) {
+// Beside the program: up to its name's last separator, read from the start
+// (a lead byte's second byte is never one).
+std::string IniPath(const Case& c, char sep,
+                    const platform::CodePage& code_page) {
   const std::string program = c.argv.empty() ? "" : c.argv[0];
-  const std::size_t last = program.rfind(sep);
-  return (last == std::string::npos ? "" : program.substr(0, last + 1)) +
-         "tarvo.ini";
+  std::size_t directory = 0;
+  for (std::size_t i = 0; i < program.size(); ++i) {
+    if (program[i] == sep) directory = i + 1;
+    if (fuzz::Leads(code_page, program[i]) && i + 1 < program.size()) ++i;
+  }
+  return program.substr(0, directory) + "tarvo.ini";
 }
 
 struct Expected {
@@ -168,7 +174,7 @@ Expected Model(const Case& c, const platform::CodePage& code_page) {
   for (int i = 1; i < 4; ++i)
     if (options[i].size() > 283) return e;
 
-  const std::string ini_path = IniPath(c, sep);
+  const std::string ini_path = IniPath(c, sep, code_page);
   if (c.has_ini && ini_path.size() <= 259) {
     e.runtime = fuzz::IniValue(fuzz::FirstIniLine(c.ini));
     if (!Quotable(e.runtime)) return e;
@@ -257,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (c.nfport) sockets.Define("nfport", "tcp", kNfport);
   if (c.tovrexm) sockets.Define("tovrexm", "tcp", kTovrexm);
   const char sep = c.posix ? '/' : '\\';
-  if (c.has_ini) files.files[IniPath(c, sep)] = c.ini;
+  if (c.has_ini) files.files[IniPath(c, sep, code_page)] = c.ini;
   interpreter.status = c.status;
 
   std::vector<const char*> argv;
