@@ -12,8 +12,9 @@ paths they have here, and ROOT beneath an overlay whose writable layer is a
 tmpfs. So the root, shared by every build on the machine, is left as it
 was, and every mount goes with the namespace, whatever becomes of the run.
 The root's minimal system has no services database: the host's
-/etc/services goes into the layer, so that tarvo's port lookups and the
-cases that replace that file have one, as a full system does.
+/etc/services (an empty one where the host has none) goes into the layer,
+so that tarvo's port lookups read one, as on a full system, and the cases
+that bind-mount their own over it find it there.
 
 Where this cannot be set up here (not root, no mount namespace, no
 overlay) it says so and ends with 77, which ctest counts as skipped; with
@@ -48,8 +49,9 @@ def mount_steps(root, view, layer, trees):
     for tree in trees:
         steps += [f"mkdir -p {q(view)}{q(tree)}",
                   f"mount --bind {q(tree)} {q(view)}{q(tree)}"]
-    if Path("/etc/services").is_file():
-        steps.append(f"cp /etc/services {q(view)}/etc/services")
+    services = f"{q(view)}/etc/services"
+    steps.append(f"cp /etc/services {services}"
+                 if Path("/etc/services").is_file() else f": > {services}")
     return steps
 
 
