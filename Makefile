@@ -1,7 +1,8 @@
 # Entry points: `make test` runs every test (native unit and end-to-end
-# tests, the same under sanitizers and valgrind, static analysis, the fuzzers
-# and the two-fold build of make reproduce when CI=true, and the Windows
-# builds, last); `make demo` runs both
+# tests, the same under sanitizers, static analysis, the shipped programs'
+# tests with valgrind and inside the build root, the fuzzers and the
+# two-fold build of make reproduce when CI=true, and the Windows builds,
+# last); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Each target first
 # sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test
