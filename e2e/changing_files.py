@@ -8,6 +8,10 @@ import threading
 from pathlib import Path
 
 
+# Linux's number, for Python 3.9 (the build root's), which lacks the name.
+F_SETPIPE_SZ = getattr(fcntl, "F_SETPIPE_SZ", 1031)
+
+
 def _write_all(fd, data):
     """Writes data to fd, blocking while it is full, then closes fd."""
     try:
@@ -43,7 +47,7 @@ def fifo_with_writer(path, data):
     # Opened for reading and writing, it needs no reader to open; it is
     # never read from.
     fd = os.open(path, os.O_RDWR)
-    holds = fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, 1)  # a page, the least
+    holds = fcntl.fcntl(fd, F_SETPIPE_SZ, 1)  # a page, the least
     if len(data) <= holds:
         os.close(fd)
         raise ValueError(f"{len(data)} bytes fit in the FIFO's {holds}")

@@ -67,9 +67,9 @@ class SignalCases:
         self.wait_file.unlink(missing_ok=True)
         argv, env, executable = self.waiting_run()
         env = dict(env, STUB_JAVA_WAIT=str(self.wait_file))
-        command = self.enterContext(
-            harness.launcher_command(argv, env, self.root, executable))
-        self.output = [self.enterContext(tempfile.TemporaryFile())
+        command = _entered(
+            self, harness.launcher_command(argv, env, self.root, executable))
+        self.output = [_entered(self, tempfile.TemporaryFile())
                        for _ in range(2)]
         popen.setdefault("stdin", subprocess.DEVNULL)
         launcher = subprocess.Popen(
@@ -108,6 +108,14 @@ class SignalCases:
         self.assertEqual(result.status, want_status, result.describe())
         self.assertEqual(result.stdout, want_stdout)
         self.assertEqual(result.stderr, b"")
+
+
+def _entered(case, manager):
+    """What case.enterContext(manager) gives, on Python 3.9 too (the build
+    root's), which lacks it: the manager entered, and left at cleanup."""
+    value = manager.__enter__()
+    case.addCleanup(manager.__exit__, None, None, None)
+    return value
 
 
 def _poll(predicate, timeout, interval=0.02):

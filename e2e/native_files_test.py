@@ -16,6 +16,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
 import harness  # noqa: E402
 import linux_floor  # noqa: E402
+import release  # noqa: E402
 
 BUILD = harness.build_dir("native")
 PROGRAMS = ("tarvo", "gorvanel")
@@ -139,6 +140,18 @@ class SystemFloorTest(unittest.TestCase):
         self.assertEqual(set(calls) - linux_floor.WITH_FALLBACK, set(),
                          f"newer system calls without a fallback: {calls}")
         self.assertEqual(floor, linux_floor.KERNEL_FLOOR)
+
+    def test_shipped_programs_run_on_the_oldest_c_library_in_service(self):
+        # The shipped programs are those built against the build root; a
+        # build by this machine's compiler needs this machine's C library.
+        compiler = release.cache_settings(BUILD)["CMAKE_CXX_COMPILER"]
+        if release.root_of(compiler) is None:
+            self.skipTest(f"{compiler} is not a build root's: these programs "
+                          "are not the shipped ones")
+        glibc, symbols = linux_floor.glibc_floor(self.programs())
+        self.assertLessEqual(glibc, linux_floor.OLDEST_GLIBC,
+                             f"GLIBC_{linux_floor.text(glibc)} needed by "
+                             f"{', '.join(symbols)}")
 
 
 if __name__ == "__main__":

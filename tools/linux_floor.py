@@ -34,6 +34,9 @@ import sys
 from pathlib import Path
 
 KERNEL_FLOOR = (3, 10)
+# The oldest C library of the enterprise distributions in service: the one
+# the shipped programs need may not be newer (e2e/native_files_test.py).
+OLDEST_GLIBC = (2, 17)
 
 # System calls added after Linux 3.10, with the version that added each
 # (syscalls(2)), by the names of the C library's wrappers or of the calls

@@ -46,7 +46,7 @@ for target in "$@"; do
     test)
       need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
-           unshare:util-linux setpriv:util-linux \
+           unshare:util-linux setpriv:util-linux debootstrap:debootstrap \
            "${mingw_i686[@]}" "${mingw_x86_64[@]}"
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
