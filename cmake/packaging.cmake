@@ -91,9 +91,12 @@ endif()
 # RPM: the .deb's name, version, summary and description, named the RPM
 # way (talvane-launchers-<version>-1.<arch>.rpm) and installed below /usr.
 # Its Requires is measured as the .deb's Depends is
-# (cmake/package_systems.cmake): rpmbuild's own scan would do no better
-# than dpkg-shlibdeps, and would also add every library and symbol version
-# the programs name where the newest one says it all.
+# (cmake/package_systems.cmake): the capability that rpm's own scan names
+# for the newest C library version the programs need,
+# libc.so.6(GLIBC_2.16)(64bit), which the C library package of every RPM
+# distribution provides (rpm 4.11 of RHEL 7 included), of the programs'
+# word size and whatever that package is called. The scan itself is off:
+# it would list every library and version the programs name besides.
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_LICENSE Apache-2.0)
@@ -112,19 +115,20 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 # steps after the install only the manual pages' compression is kept, done
 # here as those systems' own packages have it (gzip -9, no name or time;
 # the file list takes tarvo.1*): the programs are cpack's stripped copies,
-# as in the other packages. No build-id links below /usr/lib/.build-id,
-# which the package would own. The header gets the build's time
-# (SOURCE_DATE_EPOCH, exported by cmake/package_systems.cmake), no file
-# time after it, a fixed build host and a packager.
+# as in the other packages. Every file gets the build's time, as in the
+# other packages: a checkout's files keep older times of their own. No
+# build-id links below /usr/lib/.build-id, which the package would own.
+# The header gets the build's time too (SOURCE_DATE_EPOCH, exported by
+# cmake/package_systems.cmake), a fixed build host and a packager.
 set(CPACK_RPM_COMPRESSION_TYPE xz)
-set(CPACK_RPM_SPEC_INSTALL_POST
-    "gzip -9 -n %{buildroot}/usr/${CMAKE_INSTALL_MANDIR}/man1/*.1")
+string(CONCAT CPACK_RPM_SPEC_INSTALL_POST
+       "gzip -9 -n %{buildroot}/usr/${CMAKE_INSTALL_MANDIR}/man1/*.1 && "
+       "find %{buildroot} -exec touch -h -d @${REPRODUCIBLE_SOURCE_DATE_EPOCH} {} +")
 set(CPACK_RPM_SPEC_MORE_DEFINE
 "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _build_id_links none
 %define _buildhost localhost
-%define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_date_epoch 1")
+%define use_source_date_epoch_as_buildtime 1")
 # One entry, of the build's day, by the maintainers: cpack's default is an
 # unrelated one of 2010.
 string(TIMESTAMP rpm_changelog_day "%a %b %d %Y" UTC)

@@ -121,8 +121,8 @@ def requires_enough(package, programs):
     every one the installed programs need."""
     required = [r for r in run(["rpm", "-qp", "--requires", package]).splitlines()
                 if not r.startswith("rpmlib(")]
-    scanned = run([ELFDEPS, "--requires", *programs]).splitlines()
-    stranger = set(required) - set(scanned)
+    scanned = set(run([ELFDEPS, "--requires", *programs]).splitlines())
+    stranger = set(required) - scanned
     if stranger:
         raise CheckError(f"Requires {sorted(stranger)}: not what rpm's scan of "
                          f"the programs names ({sorted(scanned)})")
