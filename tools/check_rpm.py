@@ -48,6 +48,10 @@ class CheckError(Exception):
     pass
 
 
+def say(text):
+    print(f"check_rpm: {text}", flush=True)
+
+
 def run(command, env=None, check=True):
     """stdout of a command run in the C locale; a CheckError naming it and
     its output when it fails."""
@@ -245,18 +249,10 @@ def install_and_remove(package, scratch):
         raise CheckError(f"rpm -e left {sorted(left)}")
 
 
-def say(text):
-    print(f"check_rpm: {text}", flush=True)
-
-
 def packages(build):
-    found = []
-    for tree in release.LINUX:
-        settings = release.cpack_settings(build / tree)
-        found.append((release.rpm_of(settings), release.the_one(
-            f'{settings["CPACK_PACKAGE_NAME"]}_{settings["CPACK_PACKAGE_VERSION"]}_*.deb',
-            Path(settings["CPACK_PACKAGE_DIRECTORY"]))))
-    return found
+    """(.rpm, .deb) of each Linux tree of a release."""
+    settings = [release.cpack_settings(build / tree) for tree in release.LINUX]
+    return [(release.rpm_of(s), release.deb_of(s)) for s in settings]
 
 
 def main():
