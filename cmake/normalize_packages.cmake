@@ -3,6 +3,10 @@
 # build's time, owner root and fixed modes (tools/release.py normalize), as
 # cpack itself takes them from the staging tree as they lie there (times of
 # the build, modes after the umask, directory order).
+# An .rpm is left as rpmbuild wrote it, its header and signature digests
+# over every byte: cpack's RPM settings (cmake/packaging.cmake) fix its
+# times, build host and owners, and the file modes are the install rules'.
+list(FILTER CPACK_PACKAGE_FILES EXCLUDE REGEX "\\.rpm$")
 if(NOT CPACK_PACKAGE_FILES)
   return()
 endif()

@@ -1,9 +1,9 @@
 # Run by cpack for each package it makes (CPACK_PROJECT_CONFIG_FILE), once
-# the programs are built: the Debian package's description says which
-# systems the Linux programs run on, the C library and the kernel, and its
-# Depends the C library's package from that version on, as measured from
-# the programs themselves (tools/linux_floor.py).
-if(NOT CPACK_GENERATOR STREQUAL "DEB")
+# the programs are built: the .deb's and the .rpm's description say which
+# systems the Linux programs run on, the C library and the kernel, and
+# their Depends and Requires the C library from that version on, as
+# measured from the programs themselves (tools/linux_floor.py).
+if(NOT CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
   return()
 endif()
 if(NOT CPACK_LAUNCHERS_PYTHON)
@@ -15,10 +15,21 @@ execute_process(
           --description ${CPACK_LAUNCHERS_PROGRAMS}
   OUTPUT_VARIABLE systems OUTPUT_STRIP_TRAILING_WHITESPACE
   COMMAND_ERROR_IS_FATAL ANY)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}\n${systems}")
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}\n${systems}")
+  execute_process(
+    COMMAND ${CPACK_LAUNCHERS_PYTHON} ${CPACK_LAUNCHERS_FLOOR_SCRIPT}
+            --depends ${CPACK_LAUNCHERS_PROGRAMS}
+    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_DEPENDS OUTPUT_STRIP_TRAILING_WHITESPACE
+    COMMAND_ERROR_IS_FATAL ANY)
+  return()
+endif()
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_RPM_PACKAGE_DESCRIPTION}\n${systems}")
 execute_process(
   COMMAND ${CPACK_LAUNCHERS_PYTHON} ${CPACK_LAUNCHERS_FLOOR_SCRIPT}
-          --depends ${CPACK_LAUNCHERS_PROGRAMS}
-  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_DEPENDS OUTPUT_STRIP_TRAILING_WHITESPACE
+          --requires ${CPACK_LAUNCHERS_PROGRAMS}
+  OUTPUT_VARIABLE CPACK_RPM_PACKAGE_REQUIRES OUTPUT_STRIP_TRAILING_WHITESPACE
   COMMAND_ERROR_IS_FATAL ANY)
+# rpmbuild, which cpack runs next, takes the header's build time from it.
+set(ENV{SOURCE_DATE_EPOCH} ${CPACK_LAUNCHERS_SOURCE_DATE_EPOCH})

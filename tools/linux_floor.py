@@ -6,6 +6,7 @@ programs themselves.
     tools/linux_floor.py --description PROGRAM...
                                                one sentence, for a package
     tools/linux_floor.py --depends PROGRAM...  the Debian package's Depends
+    tools/linux_floor.py --requires PROGRAM... the RPM package's Requires
 
 The C library: a program needs the newest GLIBC_x.y version among the
 symbol versions it imports (objdump -T). Linked against the build root's
@@ -208,12 +209,55 @@ def depends(paths):
     return f"libc6 (>= {text(glibc)})"
 
 
+_REFERENCES = re.compile(r"^  required from (\S+):$")
+_REFERENCE = re.compile(r"^    0x[0-9a-f]+ 0x[0-9a-f]+ [0-9a-f]+ GLIBC_([0-9.]+)$")
+
+
+def versions_needed(path):
+    """(whether the program is 64-bit, {GLIBC version: the libraries it is
+    needed of}), from its version references."""
+    out = subprocess.run(["objdump", "-p", str(path)], capture_output=True,
+                         text=True, check=True,
+                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    file_format = _FORMAT.search(out)
+    needed, library = {}, None
+    for line in out.splitlines():
+        match = _REFERENCES.match(line)
+        if match:
+            library = match.group(1)
+            continue
+        match = _REFERENCE.match(line)
+        if match and library:
+            version = tuple(int(p) for p in match.group(1).split("."))
+            needed.setdefault(version, set()).add(library)
+    return bool(file_format and file_format.group(1).startswith("elf64")), needed
+
+
+def requires(paths):
+    """The RPM package's Requires: the capability that rpm's own scan of
+    the programs names for the newest C library version they need
+    ("libc.so.6(GLIBC_2.16)(64bit)"), which the C library package of
+    every RPM distribution provides, of the programs' word size, whatever
+    the package's name there."""
+    glibc, _ = glibc_floor(paths)
+    found = set()
+    for path in paths:
+        is_64bit, needed = versions_needed(path)
+        marker = "(64bit)" if is_64bit else ""
+        found |= {f"{library}(GLIBC_{text(glibc)}){marker}"
+                  for library in needed.get(glibc, ())}
+    return ", ".join(sorted(found))
+
+
 def main(args):
     if args[:1] == ["--description"] and len(args) > 1:
         print(description(args[1:]))
         return 0
     if args[:1] == ["--depends"] and len(args) > 1:
         print(depends(args[1:]))
+        return 0
+    if args[:1] == ["--requires"] and len(args) > 1:
+        print(requires(args[1:]))
         return 0
     if not args or args[0].startswith("-"):
         print(__doc__, file=sys.stderr)

@@ -93,14 +93,31 @@ def release_files(build):
             packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip"))
             continue
         packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"))
-        packages.append(the_one(f'{found["CPACK_PACKAGE_NAME"]}_'
-                                f'{found["CPACK_PACKAGE_VERSION"]}_*.deb', directory))
+        packages.append(deb_of(found))
+        packages.append(rpm_of(found))
     files = [build / p for p in PROGRAMS] + packages
     missing = [str(f) for f in files if not f.is_file()]
     if missing:
         raise ReleaseError("missing: " + ", ".join(missing) +
                            " (make package builds them)")
     return [f.resolve().relative_to(build.resolve()) for f in files], epochs.pop()
+
+
+def deb_of(settings):
+    """The .deb in a Linux tree's packages (the CPACK_* values of its
+    CPackConfig.cmake): <name>_<version>_<architecture>.deb."""
+    return the_one(f'{settings["CPACK_PACKAGE_NAME"]}_'
+                   f'{settings["CPACK_PACKAGE_VERSION"]}_*.deb',
+                   Path(settings["CPACK_PACKAGE_DIRECTORY"]))
+
+
+def rpm_of(settings):
+    """The .rpm in a Linux tree's packages: <name>-<version>-<release>.
+    <architecture>.rpm."""
+    return the_one(f'{settings["CPACK_PACKAGE_NAME"]}-'
+                   f'{settings["CPACK_PACKAGE_VERSION"]}-*.'
+                   f'{settings["CPACK_RPM_PACKAGE_ARCHITECTURE"]}.rpm',
+                   Path(settings["CPACK_PACKAGE_DIRECTORY"]))
 
 
 def root_of(compiler):
@@ -175,7 +192,8 @@ def tool_lines(build):
     zlib = run([python, "-c", "import zlib; print(zlib.ZLIB_RUNTIME_VERSION)"]).strip()
     for what, program in (("cmake", linux["CMAKE_COMMAND"]),
                           ("cpack", linux["CMAKE_CPACK_COMMAND"]),
-                          ("dpkg", "dpkg")):
+                          ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild"),
+                          ("gzip (the .rpm's manual pages)", "gzip")):
         program = shutil.which(program)
         if program:
             tools.append((what, program, first_line([program, "--version"])))

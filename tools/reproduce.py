@@ -8,7 +8,7 @@ build/reproduce, or a temporary directory when another account could not
 reach it), and in each runs the steps of `make package` with the tests left
 out of the build: one after the other, so at different times, and with
 different time zones, umasks and locales, and as root the second as the
-account nobody. Then compares the four programs, the three packages,
+account nobody. Then compares the programs, the packages,
 SHA256SUMS and TOOL-VERSIONS of the two, names each file that differs (and
 what in it), and exits 1 if any does. Uncommitted changes are not in the
 clones. The clones are removed when all is identical; the logs stay in DIR.
@@ -30,6 +30,7 @@ import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
+from xml.etree import ElementTree
 
 import archives
 import build_root
@@ -171,8 +172,31 @@ def listed(build_dir):
     return [line.split("  ", 1)[1] for line in sums.read_text().splitlines() if "  " in line]
 
 
+def rpm_tags(path):
+    """{tag: value} of an .rpm's header, as `rpm -qp --xml` writes it."""
+    out = subprocess.run(["rpm", "-qp", "--xml", str(path)], capture_output=True,
+                         text=True, check=True).stdout
+    return {tag.get("name"): "|".join("".join(v.itertext()).strip() for v in tag)
+            for tag in ElementTree.fromstring(out)}
+
+
+def rpm_difference(first, second):
+    try:
+        a_tags, b_tags = rpm_tags(first), rpm_tags(second)
+    except (OSError, subprocess.CalledProcessError, ElementTree.ParseError) as error:
+        return f"headers not readable: {error}"
+    changed = sorted(n for n in a_tags.keys() | b_tags.keys()
+                     if a_tags.get(n) != b_tags.get(n))
+    if not changed:
+        return "same header, the signature or the payload differs"
+    return "header tags differ: " + "; ".join(
+        f"{n} {a_tags.get(n)!r:.60} / {b_tags.get(n)!r:.60}" for n in changed[:8])
+
+
 def difference(first, second):
     """What differs between two files that are not the same bytes."""
+    if first.name.endswith(".rpm"):
+        return rpm_difference(first, second)
     note = ""
     try:
         a_members, b_members = archives.members(first), archives.members(second)

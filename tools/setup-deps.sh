@@ -47,6 +47,7 @@ for target in "$@"; do
       need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
            unshare:util-linux setpriv:util-linux debootstrap:debootstrap \
+           rpmlint:rpmlint \
            "${mingw_i686[@]}" "${mingw_x86_64[@]}"
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
@@ -54,9 +55,9 @@ for target in "$@"; do
     bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
     package|reproduce)
       # debootstrap makes the build root of the Linux programs
-      # (tools/build_root.py), once per machine.
+      # (tools/build_root.py), once per machine; rpmbuild their .rpm.
       need "${native_build[@]}" dpkg-deb:dpkg debootstrap:debootstrap \
-           "${mingw_i686[@]}"
+           rpmbuild:rpm "${mingw_i686[@]}"
       [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
            "reproduce)" >&2
