@@ -14,6 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools"))
+import build_root  # noqa: E402
 import harness  # noqa: E402
 import linux_floor  # noqa: E402
 
@@ -26,6 +27,8 @@ YARDSTICKS = ("bench/yardstick", "bench/minimal_launcher")
 DF_BIND_NOW = 0x8
 DF_1_NOW = 0x1
 DF_1_PIE = 0x08000000
+EM_386 = 3
+EM_X86_64 = 62
 
 
 def readelf(*args):
@@ -101,7 +104,8 @@ class HardeningTest(unittest.TestCase):
         # program keeps the mark only when every object has it, and the C
         # library's start files of Debian 12 do not: so the launchers' own
         # objects are read.
-        if not re.fullmatch(r"x86_64|i.86", _machine()):
+        tarvo = harness.built_file(BUILD, "bin/tarvo")
+        if linux_floor.machine(tarvo) not in (EM_386, EM_X86_64):
             self.skipTest("-fcf-protection is for x86")
         for program in PROGRAMS:
             link = (BUILD / "CMakeFiles" / f"{program}.dir" /
@@ -119,11 +123,6 @@ class HardeningTest(unittest.TestCase):
                         self.assertRegex(member, r"x86 feature: IBT, SHSTK")
 
 
-def _machine():
-    return subprocess.run(["uname", "-m"], capture_output=True, text=True,
-                          check=True).stdout.strip()
-
-
 class SystemFloorTest(unittest.TestCase):
     """The oldest systems the launchers run on, as make package records
     them (tools/linux_floor.py)."""
@@ -139,6 +138,26 @@ class SystemFloorTest(unittest.TestCase):
         self.assertEqual(set(calls) - linux_floor.WITH_FALLBACK, set(),
                          f"newer system calls without a fallback: {calls}")
         self.assertEqual(floor, linux_floor.KERNEL_FLOOR)
+
+    def test_build_root_programs_need_no_c_library_after_2_17(self):
+        # RHEL 7's, the oldest C library in service, with which glibc's
+        # aarch64 port begins: a newer symbol version ends the programs
+        # there.
+        if not _built_in_build_root():
+            self.skipTest("built against this machine's C library")
+        glibc, symbols = linux_floor.glibc_floor(self.programs())
+        self.assertLessEqual(glibc, (2, 17), symbols)
+
+
+def _built_in_build_root():
+    """Whether the tree's compiler is a build root's (tools/build_root.py)."""
+    for found in BUILD.glob("CMakeFiles/*/CMakeCXXCompiler.cmake"):
+        match = re.search(r'^set\(CMAKE_CXX_COMPILER "(.*)"\)$',
+                          found.read_text(), re.M)
+        if match and any((directory / build_root.INFO).is_file()
+                         for directory in Path(match.group(1)).parents):
+            return True
+    return False
 
 
 if __name__ == "__main__":

@@ -88,13 +88,34 @@ _FORMAT = re.compile(r"file format (\S+)")
 
 _SYMBOL = re.compile(r"\*UND\*\s+\S+\s+\(?([A-Za-z_]+)_([0-9.]+)\)?\s+(\S+)$")
 
+# The objdump that reads a program, by its ELF machine (e_machine): this
+# machine's own reads only its own architecture's code.
+OBJDUMPS = {62: "objdump", 183: "aarch64-linux-gnu-objdump"}
+
+
+def machine(path):
+    """The ELF machine number of a program."""
+    with open(path, "rb") as stream:
+        header = stream.read(20)
+    if len(header) < 20 or header[:4] != b"\x7fELF" or header[5] != 1:
+        raise ValueError(f"{path}: not a little-endian ELF file")
+    return int.from_bytes(header[18:20], "little")
+
+
+def objdump(path, *options):
+    """objdump's output for a program, in the C locale."""
+    program = OBJDUMPS.get(machine(path))
+    if program is None:
+        raise ValueError(f"{path}: an architecture this script does not know")
+    return subprocess.run([program, *options, str(path)], capture_output=True,
+                          text=True, check=True,
+                          env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+
 
 def imported(path):
     """[(name, library version name, version tuple)] of the versioned
     symbols a program takes from shared libraries."""
-    out = subprocess.run(["objdump", "-T", str(path)], capture_output=True,
-                         text=True, check=True,
-                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    out = objdump(path, "-T")
     symbols = []
     for line in out.splitlines():
         match = _SYMBOL.search(line)
@@ -135,9 +156,7 @@ def call_names(header):
 
 def through_syscall(path):
     """The names of the system calls a program makes through syscall()."""
-    out = subprocess.run(["objdump", "-d", "--no-show-raw-insn", str(path)],
-                         capture_output=True, text=True, check=True,
-                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    out = objdump(path, "-d", "--no-show-raw-insn")
     lines = out.splitlines()
     file_format = _FORMAT.search(out)
     if file_format is None or file_format.group(1) not in ARCHITECTURES:

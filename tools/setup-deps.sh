@@ -39,6 +39,9 @@ mingw_i686=(i686-w64-mingw32-g++:g++-mingw-w64-i686
 mingw_x86_64=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
               x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64)
 clang=(clang:clang :libclang-rt-dev)
+# The aarch64 programs: the build root's cross compiler assembles and links
+# with this machine's aarch64 binutils (cmake/toolchain-linux-aarch64.cmake).
+aarch64=(aarch64-linux-gnu-as:binutils-aarch64-linux-gnu)
 
 for target in "$@"; do
   case $target in
@@ -47,7 +50,8 @@ for target in "$@"; do
       need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
            unshare:util-linux setpriv:util-linux \
-           "${mingw_i686[@]}" "${mingw_x86_64[@]}"
+           "${mingw_i686[@]}" "${mingw_x86_64[@]}" \
+           debootstrap:debootstrap "${aarch64[@]}" qemu-aarch64:qemu-user
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
@@ -56,7 +60,7 @@ for target in "$@"; do
       # debootstrap makes the build root of the Linux programs
       # (tools/build_root.py), once per machine.
       need "${native_build[@]}" dpkg-deb:dpkg debootstrap:debootstrap \
-           "${mingw_i686[@]}"
+           "${aarch64[@]}" "${mingw_i686[@]}"
       [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
            "reproduce)" >&2
