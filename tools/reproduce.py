@@ -8,7 +8,7 @@ build/reproduce, or a temporary directory when another account could not
 reach it), and in each runs the steps of `make package` with the tests left
 out of the build: one after the other, so at different times, and with
 different time zones, umasks and locales, and as root the second as the
-account nobody. Then compares the four programs, the three packages,
+account nobody. Then compares the six programs, the five packages,
 SHA256SUMS and TOOL-VERSIONS of the two, names each file that differs (and
 what in it), and exits 1 if any does. Uncommitted changes are not in the
 clones. The clones are removed when all is identical; the logs stay in DIR.
@@ -43,6 +43,9 @@ STEPS = (
     ("cmake", "--preset", "linux-x86_64", "-DBUILD_TESTING=OFF"),
     ("cmake", "--build", "--preset", "linux-x86_64"),
     ("cpack", "--config", "build/linux-x86_64/CPackConfig.cmake"),
+    ("cmake", "--preset", "linux-aarch64", "-DBUILD_TESTING=OFF"),
+    ("cmake", "--build", "--preset", "linux-aarch64"),
+    ("cpack", "--config", "build/linux-aarch64/CPackConfig.cmake"),
     ("cmake", "--preset", "windows-i686", "-DBUILD_TESTING=OFF"),
     ("cmake", "--build", "--preset", "windows-i686"),
     ("cpack", "--config", "build/windows-i686/CPackConfig.cmake"),

@@ -40,8 +40,10 @@ mingw_x86_64=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
               x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64)
 clang=(clang:clang :libclang-rt-dev)
 # The aarch64 programs: the build root's cross compiler assembles and links
-# with this machine's aarch64 binutils (cmake/toolchain-linux-aarch64.cmake).
-aarch64=(aarch64-linux-gnu-as:binutils-aarch64-linux-gnu)
+# with this machine's aarch64 binutils (cmake/toolchain-linux-aarch64.cmake),
+# and their tests run under qemu-user, their listing at the build included.
+aarch64=(aarch64-linux-gnu-as:binutils-aarch64-linux-gnu
+         qemu-aarch64:qemu-user)
 
 for target in "$@"; do
   case $target in
@@ -51,7 +53,7 @@ for target in "$@"; do
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
            unshare:util-linux setpriv:util-linux \
            "${mingw_i686[@]}" "${mingw_x86_64[@]}" \
-           debootstrap:debootstrap "${aarch64[@]}" qemu-aarch64:qemu-user
+           debootstrap:debootstrap "${aarch64[@]}"
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
