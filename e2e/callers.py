@@ -27,9 +27,9 @@ def sigchld_ignored_reaches_java():
 
 def death_signal_comes_once():
     """Whether a killed launcher's Java VM gets the parent-death signal
-    once: not under qemu-user (LAUNCHER_WRAPPER), whose own second thread
-    takes the VM over as the launcher's ends, and the kernel sends the
-    signal at each thread's end."""
+    once: not under qemu-user (LAUNCHER_WRAPPER), whose second thread
+    takes the VM over as the first ends, the kernel sending the signal as
+    each ends."""
     wrapper = harness.launcher_wrapper()
     return not (wrapper and Path(wrapper[0]).name.startswith("qemu-"))
 
