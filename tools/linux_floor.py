@@ -8,9 +8,11 @@ programs themselves.
     tools/linux_floor.py --depends PROGRAM...  the Debian package's Depends
 
 The C library: a program needs the newest GLIBC_x.y version among the
-symbol versions it imports (objdump -T). Linked against the build root's
-glibc 2.31 (tools/build_root.py), the newest is GLIBC_2.16 (__poll_chk,
-from _FORTIFY_SOURCE); a link against glibc 2.34 or later would take
+symbol versions it imports (objdump -T, the aarch64 one for aarch64
+programs). Linked against the build root's glibc 2.31
+(tools/build_root.py), the newest is GLIBC_2.16 on x86_64 (__poll_chk,
+from _FORTIFY_SOURCE) and GLIBC_2.17 on aarch64, where every symbol has
+that version, the port's first; a link against glibc 2.34 or later would take
 __libc_start_main@GLIBC_2.34 from its start files, and gcc 12's static
 unwinder _dl_find_object@GLIBC_2.35.
 
