@@ -25,6 +25,15 @@ def sigchld_ignored_reaches_java():
     return not (wrapper and Path(wrapper[0]).name == "valgrind")
 
 
+def death_signal_comes_once():
+    """Whether a killed launcher's Java VM gets the parent-death signal
+    once: not under qemu-user (LAUNCHER_WRAPPER), whose second thread
+    takes the VM over as the first ends, the kernel sending the signal as
+    each ends."""
+    wrapper = harness.launcher_wrapper()
+    return not (wrapper and Path(wrapper[0]).name.startswith("qemu-"))
+
+
 def sanitized(build):
     """Whether the build's programs carry the sanitizers' runtime, which
     must be loaded before any other allocator and reads /proc."""

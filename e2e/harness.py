@@ -264,6 +264,9 @@ def as_user(argv, uid=65534, gid=65534, groups=()):
 # A command prefix (shell words) put before each launcher run, valgrind say.
 # "{logdir}" in it names a fresh directory that every user may write to;
 # whatever the wrapper leaves in a file there is a finding and fails the run.
+# "{argv0}" names the launcher's argv[0], for a wrapper that takes it apart
+# from the program to run (qemu-user's -0): the program then follows the
+# prefix by its path.
 WRAPPER_VARIABLE = "LAUNCHER_WRAPPER"
 
 
@@ -318,9 +321,16 @@ def launcher_command(argv, env=None, cwd=None, executable=None):
         log_dir.chmod(0o1777)  # the launcher may run as another user
         command = [w.replace("{logdir}", str(log_dir)) for w in wrapper]
         command[0] = reachable_by_others(command[0], scratch)
-        with _invoked_as(argv[0], executable, cwd, env, scratch):
-            invocation = LauncherCommand(command + argv, env, None)
+        if any("{argv0}" in w for w in command):
+            command = [w.replace("{argv0}", argv[0]) for w in command]
+            program = argv[0] if executable is None else str(executable)
+            invocation = LauncherCommand(command + [program] + argv[1:], env,
+                                         None)
             yield invocation
+        else:
+            with _invoked_as(argv[0], executable, cwd, env, scratch):
+                invocation = LauncherCommand(command + argv, env, None)
+                yield invocation
         findings = [f"{path.name}:\n{path.read_text(errors='replace')}"
                     for path in sorted(log_dir.iterdir())
                     if path.stat().st_size > 0]

@@ -9,9 +9,11 @@ programs themselves.
     tools/linux_floor.py --requires PROGRAM... the RPM package's Requires
 
 The C library: a program needs the newest GLIBC_x.y version among the
-symbol versions it imports (objdump -T). Linked against the build root's
-glibc 2.31 (tools/build_root.py), the newest is GLIBC_2.16 (__poll_chk,
-from _FORTIFY_SOURCE); a link against glibc 2.34 or later would take
+symbol versions it imports (objdump -T, the aarch64 one for aarch64
+programs). Linked against the build root's glibc 2.31
+(tools/build_root.py), the newest is GLIBC_2.16 on x86_64 (__poll_chk,
+from _FORTIFY_SOURCE) and GLIBC_2.17 on aarch64, where every symbol has
+that version, the port's first; a link against glibc 2.34 or later would take
 __libc_start_main@GLIBC_2.34 from its start files, and gcc 12's static
 unwinder _dl_find_object@GLIBC_2.35.
 
@@ -92,13 +94,34 @@ _FORMAT = re.compile(r"file format (\S+)")
 
 _SYMBOL = re.compile(r"\*UND\*\s+\S+\s+\(?([A-Za-z_]+)_([0-9.]+)\)?\s+(\S+)$")
 
+# The objdump that reads a program, by its ELF machine (e_machine): this
+# machine's own reads only its own architecture's code.
+OBJDUMPS = {62: "objdump", 183: "aarch64-linux-gnu-objdump"}
+
+
+def machine(path):
+    """The ELF machine number of a program."""
+    with open(path, "rb") as stream:
+        header = stream.read(20)
+    if len(header) < 20 or header[:4] != b"\x7fELF" or header[5] != 1:
+        raise ValueError(f"{path}: not a little-endian ELF file")
+    return int.from_bytes(header[18:20], "little")
+
+
+def objdump(path, *options):
+    """objdump's output for a program, in the C locale."""
+    program = OBJDUMPS.get(machine(path))
+    if program is None:
+        raise ValueError(f"{path}: an architecture this script does not know")
+    return subprocess.run([program, *options, str(path)], capture_output=True,
+                          text=True, check=True,
+                          env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+
 
 def imported(path):
     """[(name, library version name, version tuple)] of the versioned
     symbols a program takes from shared libraries."""
-    out = subprocess.run(["objdump", "-T", str(path)], capture_output=True,
-                         text=True, check=True,
-                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    out = objdump(path, "-T")
     symbols = []
     for line in out.splitlines():
         match = _SYMBOL.search(line)
@@ -139,9 +162,7 @@ def call_names(header):
 
 def through_syscall(path):
     """The names of the system calls a program makes through syscall()."""
-    out = subprocess.run(["objdump", "-d", "--no-show-raw-insn", str(path)],
-                         capture_output=True, text=True, check=True,
-                         env={"LC_ALL": "C", "PATH": "/usr/bin:/bin"}).stdout
+    out = objdump(path, "-d", "--no-show-raw-insn")
     lines = out.splitlines()
     file_format = _FORMAT.search(out)
     if file_format is None or file_format.group(1) not in ARCHITECTURES:

@@ -36,7 +36,7 @@ import linux_floor
 REPO = Path(__file__).resolve().parent.parent
 
 # The build trees of a release (presets) and the programs of each.
-LINUX = ("linux-x86_64",)
+LINUX = ("linux-x86_64", "linux-aarch64")
 WINDOWS = "windows-i686"
 TREES = (*LINUX, WINDOWS)
 PROGRAMS = tuple(f"{tree}/bin/{program}" for tree in LINUX
@@ -173,9 +173,12 @@ def tool_lines(build):
                               first_line([program, "--version"])))
                 files.append(program)
         # The assembler and linker the compiler runs (a build root's
-        # compiler takes this machine's, from PATH).
+        # compiler takes this machine's, from PATH or from the -B of the
+        # tree's flags).
+        flags = cache.get("CMAKE_CXX_FLAGS", "").split()
         for what, name in (("assembler", "as"), ("linker run by the compiler", "ld")):
-            program = shutil.which(run([compiler, f"-print-prog-name={name}"]).strip())
+            program = shutil.which(
+                run([compiler, *flags, f"-print-prog-name={name}"]).strip())
             if program:
                 tools.append((f"{preset} {what}", in_root(program, root),
                               first_line([program, "--version"])))

@@ -39,6 +39,11 @@ mingw_i686=(i686-w64-mingw32-g++:g++-mingw-w64-i686
 mingw_x86_64=(x86_64-w64-mingw32-g++:g++-mingw-w64-x86-64
               x86_64-w64-mingw32-windres:binutils-mingw-w64-x86-64)
 clang=(clang:clang :libclang-rt-dev)
+# The aarch64 programs: the build root's cross compiler assembles and links
+# with this machine's aarch64 binutils (cmake/toolchain-linux-aarch64.cmake),
+# and their tests run under qemu-user, their listing at the build included.
+aarch64=(aarch64-linux-gnu-as:binutils-aarch64-linux-gnu
+         qemu-aarch64:qemu-user)
 
 for target in "$@"; do
   case $target in
@@ -46,9 +51,9 @@ for target in "$@"; do
     test)
       need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
-           unshare:util-linux setpriv:util-linux debootstrap:debootstrap \
-           rpmlint:rpmlint \
-           "${mingw_i686[@]}" "${mingw_x86_64[@]}"
+           unshare:util-linux setpriv:util-linux rpmlint:rpmlint \
+           "${mingw_i686[@]}" "${mingw_x86_64[@]}" \
+           debootstrap:debootstrap "${aarch64[@]}"
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
@@ -57,7 +62,7 @@ for target in "$@"; do
       # debootstrap makes the build root of the Linux programs
       # (tools/build_root.py), once per machine; rpmbuild their .rpm.
       need "${native_build[@]}" dpkg-deb:dpkg debootstrap:debootstrap \
-           rpmbuild:rpm "${mingw_i686[@]}"
+           rpmbuild:rpm "${aarch64[@]}" "${mingw_i686[@]}"
       [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
            "reproduce)" >&2
