@@ -152,7 +152,7 @@ void BuildCommandLine(char* line, std::size_t capacity, const char* java,
 // Waits for the child without a time limit and takes its exit code. The
 // child has ended by then, so the forced end changes nothing; it is kept as
 // a guard against a wait that returned early.
-platform::DWORD WaitForChild(platform::Processes& processes) {
+platform::DWORD WaitForExitCode(platform::Processes& processes) {
   platform::DWORD exit_code = 1;  // stands if the code cannot be read
   processes.WaitForSingleObject(g_process_information.hProcess,
                                 platform::kInfinite);
@@ -252,7 +252,7 @@ int ExecuteJavaCommand(platform::Processes& processes,
     return 1;
   }
 
-  platform::DWORD exit_code = WaitForChild(processes);
+  platform::DWORD exit_code = WaitForExitCode(processes);
   if (exit_code == 0 || exit_code == 1) return static_cast<int>(exit_code);
   char message[96];
   std::snprintf(message, sizeof(message),

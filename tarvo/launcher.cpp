@@ -44,12 +44,10 @@ struct Directories {
   char etc[kPathCapacity];
 };
 
-// A directory goes into the command line between double quotes: a quote in
-// it would end them and a line feed would end the line, and the interpreter
-// would run what follows. No Windows path holds either, so such a value is
-// taken for a missing one. A carriage return stays: the interpreter keeps it
-// in the program's name or the argument, where it can start nothing else.
-bool FitsBetweenQuotes(const char* directory) {
+// A directory stands between double quotes, where a quote or a line feed
+// would let the interpreter run what follows; no Windows path holds either.
+// A carriage return stays in the name it is part of and starts nothing.
+bool HoldsNoQuoteOrLineFeed(const char* directory) {
   return std::strpbrk(directory, "\"\n") == nullptr;
 }
 
@@ -57,8 +55,8 @@ bool FitsBetweenQuotes(const char* directory) {
 // could break the command line's quoting.
 bool LookupDirectory(platform::Registry& registry, const char* name,
                      char (&directory)[kPathCapacity]) {
-  return LookupSetting(registry, kSiteKey, name, directory) &&
-         FitsBetweenQuotes(directory);
+  return LookupSetting(registry, kSiteKeyKind, name, directory) &&
+         HoldsNoQuoteOrLineFeed(directory);
 }
 
 bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
@@ -171,7 +169,7 @@ const char* IniValue(char* line) {
   const char* runtime = registry_dir;
   if (ReadIniLine(p, program_name, line)) {
     runtime = IniValue(line);
-    if (!FitsBetweenQuotes(runtime)) return false;
+    if (!HoldsNoQuoteOrLineFeed(runtime)) return false;
   } else if (!LookupDirectory(p.registry, "jrePathName", registry_dir)) {
     return false;
   }

@@ -6,8 +6,8 @@
 
 namespace tarvo {
 
-constexpr int kSiteKey = 1;
-constexpr int kDomainKey = 2;
+constexpr int kSiteKeyKind = 1;
+constexpr int kDomainKeyKind = 2;
 
 // The registry keys that a run reads, by full path, up to a null: the site
 // key (the domain key is read by no run).

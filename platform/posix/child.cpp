@@ -72,7 +72,7 @@ struct ChildStart {
 constexpr int kOrphanedStatus = 128 + SIGTERM;
 constexpr int kNotStartedStatus = 127;
 
-void Tell(int report, Stage stage, int error) {
+void WriteReport(int report, Stage stage, int error) {
   Report record = {stage, error};
   // One record is far below PIPE_BUF: written whole or not at all.
   ssize_t written = write(report, &record, sizeof(record));
@@ -80,7 +80,7 @@ void Tell(int report, Stage stage, int error) {
 }
 
 [[noreturn]] void EndUnstarted(const ChildStart& start) {
-  Tell(start.report, Stage::kStart, errno);
+  WriteReport(start.report, Stage::kStart, errno);
   _exit(kNotStartedStatus);
 }
 
@@ -132,7 +132,7 @@ void ChildDone(bool counted) {
   start.shares_memory = true;
   // A launcher killed outright must not leave its Java VM running.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
-    Tell(start.report, Stage::kDeathSignal, errno);
+    WriteReport(start.report, Stage::kDeathSignal, errno);
   }
   // A parent that died before the line above is no longer ours: the death
   // signal would never come.
@@ -190,7 +190,7 @@ bool Reap(pid_t pid, int options, int* wait_status) {
 // Tells the trace that the start of `path` changes privileges, which clears
 // the parent-death signal. A frame of its own, entered only when traced:
 // its buffer costs an untraced run no stack.
-[[gnu::noinline]] void TellOfPrivilegeChange(const char* path) {
+[[gnu::noinline]] void WarnOfPrivilegeChange(const char* path) {
   char why[PATH_MAX + 160];
   if (!PrivilegeChangeAtExec(path, why, sizeof why)) return;
   std::size_t used = std::strlen(why);
@@ -243,7 +243,7 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
   start.report = -1;
   sigemptyset(&start.none);
   // Checked only for the trace, where it is told.
-  if (SafeguardsListened()) TellOfPrivilegeChange(path);
+  if (SafeguardsListened()) WarnOfPrivilegeChange(path);
 
   sigset_t all, previous;
   sigfillset(&all);
@@ -265,7 +265,7 @@ bool IsCreationFailure(int error) {
 // stays its own while the relay lets go of it. A wait that fails lets go of
 // it too: nothing is relayed to a pid the system may have given to another
 // process.
-bool WaitForChild(pid_t pid, int* wait_status) {
+bool WaitAndReap(pid_t pid, int* wait_status) {
   siginfo_t info;
   int waited;
   do {
@@ -277,7 +277,7 @@ bool WaitForChild(pid_t pid, int* wait_status) {
   return reaped;
 }
 
-int PollChild(pid_t pid, int* wait_status) {
+int PollAndReap(pid_t pid, int* wait_status) {
   siginfo_t info;
   info.si_pid = 0;
   while (waitid(P_PID, static_cast<id_t>(pid), &info,

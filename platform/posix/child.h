@@ -32,11 +32,11 @@ bool IsCreationFailure(int error);
 // Waits for the child to end, retrying when a signal interrupts: true with
 // its wait status, false when it cannot be waited for. Either way the child
 // is let go: its pid may belong to another process now and must never be
-// signalled. So does PollChild once it gives 1 or -1.
-bool WaitForChild(pid_t pid, int* wait_status);
+// signalled. So does PollAndReap once it gives 1 or -1.
+bool WaitAndReap(pid_t pid, int* wait_status);
 
 // Looks without blocking: 1 ended (status set), 0 still running, -1 error.
-int PollChild(pid_t pid, int* wait_status);
+int PollAndReap(pid_t pid, int* wait_status);
 
 // The exit code of a wait status: the child's own, or 128 + the signal
 // that ended it.

@@ -57,7 +57,7 @@ class SpawningInterpreter : public CommandInterpreter {
       return ReportUnrunnable(program, error);
     }
     int wait_status;
-    if (!WaitForChild(pid, &wait_status)) return -1;
+    if (!WaitAndReap(pid, &wait_status)) return -1;
     return ExitCodeOf(wait_status);
   }
 };

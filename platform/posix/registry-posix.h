@@ -15,11 +15,11 @@
 namespace platform {
 
 // A Registry over a RegistryFile that is loaded on first use.
-class FileRegistry : public Registry {
+class PosixRegistry : public Registry {
  public:
   // Loads LoadRegistryFile(RegistryFilePath()).
-  FileRegistry();
-  explicit FileRegistry(std::function<RegistryFile()> load);
+  PosixRegistry();
+  explicit PosixRegistry(std::function<RegistryFile()> load);
 
   // Keys to find in the pass that the first open makes (see
   // RegistryFile::Expect); the list stays valid until then.

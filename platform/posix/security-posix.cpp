@@ -38,7 +38,9 @@ BOOL Fail(DWORD code) {
 }
 
 // Windows answers exactly 1 on success, and callers may test for it.
-BOOL Answer(DWORD code) { return code == kErrorSuccess ? 1 : Fail(code); }
+BOOL SucceedOrFail(DWORD code) {
+  return code == kErrorSuccess ? 1 : Fail(code);
+}
 
 HANDLE CurrentProcessPseudoHandle() {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
@@ -99,7 +101,7 @@ class PosixSecurity : public Security {
                          int* use) override {
     // Only the local group database is known here.
     if (system_name != nullptr) return Fail(kErrorNotSupported);
-    return Answer(LookupAccount(
+    return SucceedOrFail(LookupAccount(
         sid, [this](DWORD gid, std::string* found) {
           return RememberedGroupName(gid, found);
         },
@@ -138,7 +140,7 @@ class PosixSecurity : public Security {
       return Fail(kErrorInvalidParameter);
     }
     if ((open->access & kQueryRights) == 0) return Fail(kErrorAccessDenied);
-    return Answer(
+    return SucceedOrFail(
         WriteTokenGroups(open->groups, information, length, return_length));
   }
 
