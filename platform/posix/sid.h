@@ -15,10 +15,7 @@ namespace platform {
 
 constexpr BYTE kSidRevision = 1;
 constexpr BYTE kSidMaxSubAuthorities = 15;  // SID_MAX_SUB_AUTHORITIES
-constexpr SidIdentifierAuthority kNtAuthority = {{0, 0, 0, 0, 0, 5}};
 constexpr SidIdentifierAuthority kUnixAuthority = {{0, 0, 0, 0, 0, 22}};
-constexpr DWORD kBuiltinDomainRid = 32;   // S-1-5-32
-constexpr DWORD kAdministratorsRid = 544;  // S-1-5-32-544
 constexpr DWORD kUnixGroupRid = 2;         // S-1-22-2-<gid>
 
 // SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED.
