@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 #include "platform/types.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/descriptors.h"
+#include "platform/posix/internal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "platform/posix/child.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {

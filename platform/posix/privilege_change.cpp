@@ -1,4 +1,4 @@
-#include "platform/posix/privilege_change.h"
+#include "platform/posix/internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,6 @@
-// Process creation and waiting as the Windows calls behave, over vfork,
-// execve and waitid (child.h). A process handle is an object of ours that
-// remembers whether its child has been reaped, so that a pid the system
-// may already have given to another process is never signalled.
+// Process creation and waiting as the Windows calls behave, over child.cpp.
+// A process handle remembers whether its child has been reaped, so that a
+// pid the system may have given to another process is never signalled.
 #include "platform/process.h"
 
 #include <signal.h>
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "platform/posix/child.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {
@@ -120,9 +119,7 @@ class SpawnedProcesses : public Processes {
     ChildOptions options;
     options.inherit_descriptors = inherit_handles != 0;
     pid_t pid;
-    // All that can fail is done before the child starts, and nothing from
-    // its start to its wait can: a launcher that died in between would
-    // take its running child down with it (the parent-death signal).
+    // All that can fail comes before the start (see SpawnChild).
     if (SpawnChild(program, args, options, &pid) != 0) return 0;
 
     *process = ChildProcess{nullptr, pid, false, kStillActive, false};

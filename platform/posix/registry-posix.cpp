@@ -1,6 +1,6 @@
 // The registry of this machine on Linux: the export file named by
 // TALVANE_REGISTRY, opened on the first call and kept for the process.
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry_source.h"
+#include "platform/posix/registry_internal.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry_text.h"
+#include "platform/posix/registry_internal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "platform/heap.h"
-#include "platform/posix/group_name.h"
-#include "platform/posix/sid.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {

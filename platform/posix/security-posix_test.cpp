@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/sid.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {

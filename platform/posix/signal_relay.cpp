@@ -1,4 +1,6 @@
-#include "platform/posix/signal_relay.h"
+// The launcher's signals passed on to the child it waits for, so that
+// stopping the launcher stops the Java VM as the signal meant to.
+#include "platform/posix/internal.h"
 
 #include <errno.h>
 #include <signal.h>

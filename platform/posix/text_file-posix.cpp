@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "platform/posix/text_mode.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 
