@@ -8,6 +8,7 @@ namespace {
 
 using platform::DWORD;
 
+// Capacities, each a limit the operator sees.
 constexpr DWORD kAdministratorsNameSize = 256;  // characters
 constexpr DWORD kGroupListSize = 1024;          // bytes, before any regrowth
 constexpr DWORD kGroupNameSize = 1024;          // characters

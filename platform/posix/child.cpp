@@ -177,13 +177,12 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
 
 }  // namespace
 
-// Three global states serve a child from its start to its wait: SIGCHLD's
-// count (child_signal.cpp) and the relay's child and saved dispositions
-// (signal_relay.cpp) are set here with every signal blocked, and undone when
-// the child is reaped or lost; the safeguards' listener, the trace's for the
-// whole run, hears what could not be set up. Nothing between the child's
-// start and its wait can fail, so that the launcher cannot end early and
-// take the running child down with it: all memory is taken before the start.
+// Three globals live from a start to its wait: SIGCHLD's count
+// (child_signal.cpp) and the relay's child and dispositions
+// (signal_relay.cpp), set here with every signal blocked and undone when the
+// child is reaped or lost, and the trace's safeguard listener, told what
+// could not be set up. Nothing from the start to the wait can fail, lest the
+// launcher end early and take the child with it: all memory comes first.
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid) {
   std::unique_ptr<char*[]> argv = PointerArray(args);

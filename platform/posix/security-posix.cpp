@@ -156,10 +156,9 @@ class PosixSecurity : public Security {
   DWORD GetLastError() override { return last_error; }
 
  private:
-  // The membership check asks for the Administrators group's name and then
-  // for the name of each of the process's groups, among which a member's
-  // comes back: the last name read answers that without opening the group
-  // database again. A failed lookup is not remembered.
+  // The last name read, which answers the membership check's lookup of the
+  // gid-0 group among the token's without opening the database again. A
+  // failed lookup is not remembered.
   DWORD RememberedGroupName(DWORD gid, std::string* name) {
     if (!remembered_ || remembered_gid_ != gid) {
       std::string found;
