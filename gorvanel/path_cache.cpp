@@ -86,8 +86,8 @@ int PathCache::ReadInto(const char* key_path, const char* value_name,
                        reinterpret_cast<platform::BYTE*>(field),
                        kPathFieldSize) != 1)
     return 0;
-  // A lone lead byte at the end would take the quote after it for its
-  // second byte.
+  // A lone lead byte at the end would take the separator or quote after it
+  // for its second byte.
   if (HoldsNoQuoteOrLineBreak(field) &&
       !platform::EndsInLoneLeadByte(code_page_, field))
     return 1;

@@ -45,8 +45,8 @@ const char* PosixRegistry::LastFailureReason() const {
 }
 
 LONG PosixRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
-                                 DWORD /*options*/, DWORD /*access*/,
-                                 HKEY* result) {
+                                  DWORD /*options*/, DWORD /*access*/,
+                                  HKEY* result) {
   if (result == nullptr) return Failed(kErrorInvalidParameter, "");
   std::string path;
   if (!Resolve(root, &path)) return Failed(kErrorInvalidHandle, "");
@@ -62,8 +62,8 @@ LONG PosixRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
 }
 
 bool PosixRegistry::Lookup(const std::string& path, const char* name,
-                          const BYTE* data, const DWORD* size,
-                          RegistryValue* value) {
+                           const BYTE* data, const DWORD* size,
+                           RegistryValue* value) {
   // Found before, when the handle was opened; kept since.
   const RegistryFileKey* key = File().FindKey(path);
   if (key == nullptr) return false;
@@ -81,8 +81,8 @@ bool PosixRegistry::Lookup(const std::string& path, const char* name,
 }
 
 LONG PosixRegistry::RegQueryValueExA(HKEY key, const char* value_name,
-                                    DWORD* reserved, DWORD* type, BYTE* data,
-                                    DWORD* size) {
+                                     DWORD* reserved, DWORD* type, BYTE* data,
+                                     DWORD* size) {
   std::string path;
   if (!Resolve(key, &path)) return Failed(kErrorInvalidHandle, "");
   if (reserved != nullptr || (data != nullptr && size == nullptr))
