@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/posix/descriptors.h"
+#include "platform/posix/internal.h"
 
 namespace {
 

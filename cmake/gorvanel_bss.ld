@@ -1,8 +1,6 @@
-/* gorvanel's zero-initialised variables, the small ones first: the
-   classpath buffer of execution.cpp (257 KiB) would otherwise lie between
-   the program's data and the rest of them, whose first use then touches a
-   page of its own. Laid out so, they share the page that the data already
-   takes, and a run writes only the start of the buffer, on that page too. */
+/* gorvanel's zero-initialised variables, the small ones first, on the
+   data's page: the classpath buffer of execution.cpp would otherwise lie
+   between, and put the rest on a page of their own. */
 SECTIONS
 {
   .bss.small (NOLOAD) :

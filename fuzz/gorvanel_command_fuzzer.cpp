@@ -28,13 +28,10 @@
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fake_security.h"
 #include "platform/testing/fakes.h"
+#include "platform/testing/gorvanel_keys.h"
 
 namespace {
 
-constexpr char kProviderKey[] =
-    "Software\\Talvane\\Kestrin-NLX\\Datumwell\\CurrentVersion";
-constexpr char kSiteKey[] =
-    "Software\\Talvane\\Vantrel_Capacity_Steward\\Site\\CurrentVersion";
 constexpr const char* kValueNames[] = {"optPathName", "etcPathName",
                                        "varPathName", "jrePathName"};
 constexpr char kClassName[] = "com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd";
@@ -243,8 +240,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   platform_test::FakeRegistry registry;
   for (int i = 0; i < 4; ++i) {
     if (!c.present[i]) continue;
-    registry.keys[i == kJre ? kSiteKey : kProviderKey][kValueNames[i]] =
-        c.value[i];
+    const char* key =
+        i == kJre ? gorvanel_test::kSite : gorvanel_test::kProvider;
+    registry.keys[key][kValueNames[i]] = c.value[i];
   }
   platform_test::Log log;
   platform_test::FakeProcesses processes(&log);

@@ -16,7 +16,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/ini_model.h"
-#include "platform/posix/text_mode.h"
+#include "platform/posix/internal.h"
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fakes.h"
 #include "tarvo/launcher.h"

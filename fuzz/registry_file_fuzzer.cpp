@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 #include "platform/types.h"
 
 namespace {
@@ -168,7 +168,7 @@ bool IsString(DWORD type) {
 // One query offering `offered` bytes: 0 with the value in front and nothing
 // behind it touched, or 234 with the size needed and nothing touched. Only
 // the kept bytes of a longer value are known here; the rest is read anew.
-void CheckQuery(platform::FileRegistry& registry, HKEY key,
+void CheckQuery(platform::PosixRegistry& registry, HKEY key,
                 const std::string& name, const platform::RegistryValue& value,
                 DWORD offered) {
   const DWORD needed = DWORD(value.size);
@@ -196,7 +196,7 @@ void CheckQuery(platform::FileRegistry& registry, HKEY key,
 // The size-only query, queries around the size needed, a repeat, the name
 // in another letter case and the calls Windows refuses. A value that cannot
 // be read is not found, and the registry says why.
-void CheckValue(platform::FileRegistry& registry, HKEY key,
+void CheckValue(platform::PosixRegistry& registry, HKEY key,
                 const std::string& name, const platform::RegistryValue& value,
                 bool tags_possible) {
   DWORD type = 0;
@@ -246,7 +246,7 @@ void CheckValue(platform::FileRegistry& registry, HKEY key,
 // A key line's path: open through the root and, for a subkey, through its
 // parent; each agrees with the parsed file, and every value is served.
 void CheckKey(const platform::RegistryFile& file,
-              platform::FileRegistry& registry, const std::string& path,
+              platform::PosixRegistry& registry, const std::string& path,
               bool tags_possible) {
   const platform::RegistryFileKey* key = file.FindKey(path);
   const std::size_t slash = path.find('\\');
@@ -385,7 +385,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::vector<std::string> paths = KeyPaths(text);
   // The same bytes give the same file, whichever registry serves it: one
   // pass for every key, all named up front, gives what a pass for each does.
-  platform::FileRegistry registry(
+  platform::PosixRegistry registry(
       [&bytes] { return platform::RegistryFile::Parse(bytes); });
   std::vector<const char*> named;
   for (const std::string& path : paths) named.push_back(path.c_str());

@@ -24,26 +24,26 @@ void PrintUsage(platform::Console& console) {
   console.Write("  delete information  : gorvanel -d <key>\n");
 }
 
-int RunGorvanel(const Platform& platform, int argc, const char* const* argv) {
+int RunGorvanel(const Platform& system, int argc, const char* const* argv) {
   // Before anything else, so that a refused user learns nothing more.
-  if (AuthorityGate(platform.security, platform.heap) != 0) {
-    platform.console.Write("pemra1001 user authority error\n");
+  if (AuthorityGate(system.security, system.heap) != 0) {
+    system.console.Write("pemra1001 user authority error\n");
     return 1;
   }
   if (argc <= 1) {
-    PrintUsage(platform.console);
+    PrintUsage(system.console);
     return 1;
   }
   if (argc > kMaxArgumentCount) {
-    platform.console.Write("pemra1004 parameter error\n");
+    system.console.Write("pemra1004 parameter error\n");
     return 1;
   }
   std::unique_ptr<PathCache> cache(
-      new PathCache(platform.registry, platform.paths, platform.code_page));
+      new PathCache(system.registry, system.paths, system.code_page));
   SetCurrentPathCache(cache.get());
   int result =
-      ExecuteJavaCommand(platform.processes, platform.console, platform.paths,
-                         platform.code_page, argc, argv);
+      ExecuteJavaCommand(system.processes, system.console, system.paths,
+                         system.code_page, argc, argv);
   SetCurrentPathCache(nullptr);
   return result;
 }

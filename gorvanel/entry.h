@@ -28,6 +28,6 @@ void PrintUsage(platform::Console& console);
 
 // Runs gorvanel for argv[0..argc) and gives its exit status: the Java
 // command execution's result for one to six arguments, 1 after a refusal.
-int RunGorvanel(const Platform& platform, int argc, const char* const* argv);
+int RunGorvanel(const Platform& system, int argc, const char* const* argv);
 
 }  // namespace gorvanel

@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "gorvanel/path_cache.h"
-#include "gorvanel/test_keys.h"
 #include "platform/testing/fake_processes.h"
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fake_security.h"
 #include "platform/testing/fakes.h"
+#include "platform/testing/gorvanel_keys.h"
 
 namespace gorvanel {
 namespace {

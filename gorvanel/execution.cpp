@@ -10,23 +10,23 @@
 namespace gorvanel {
 namespace {
 
-// Capacities, terminators included.
-constexpr std::size_t kOptionSize = 520;
-constexpr std::size_t kArgumentSlotSize = 520;
-constexpr std::size_t kClasspathSize = 262860;
-constexpr std::size_t kCommandLineSize = 3880;
-constexpr int kVectorSize = 260;
+// Capacities, terminators included: each is a limit the operator sees.
+constexpr std::size_t kOptionSize = 520;  // each -Dqrvex option, java's path
+constexpr std::size_t kArgumentSlotSize = 520;  // an argument's copy
+constexpr std::size_t kClasspathSize = 262860;  // the classpath's copy
+constexpr std::size_t kCommandLineSize = 3880;  // the whole command line
+constexpr int kVectorSize = 260;  // the command's items
 
 constexpr int kMaxUserArguments = 6;
-constexpr std::size_t kMaxArgumentLength = 255;
+constexpr std::size_t kMaxArgumentLength = 255;  // longer ones are refused
 constexpr int kFirstUserEntry = 7;
 constexpr platform::UINT kTerminateExitCode = 1;
 
 const char kProgramName[] = "gorvanel.exe";
 const char kClassName[] = "com.talvane.lumivane.qrvex.gorvanel.GorvanelCmd";
 
-// The child's records live as long as the process; the classpath buffer is
-// far too large for the stack.
+// The child's records live as long as the process; the classpath is too
+// large for the stack.
 char g_classpath[kClasspathSize];
 platform::ProcessInformation g_process_information;
 
@@ -70,8 +70,7 @@ void BuildOption(char (&option)[kOptionSize], const char* prefix,
 // Calls `put` with each byte of `text` as it must stand between double
 // quotes for the C runtime's split to give it back: a quote gets a
 // backslash, and the backslashes before a quote or the closing quote are
-// doubled. Anything else goes as it is, a lead byte's second byte too, which
-// the runtime never reads as a backslash.
+// doubled. A lead byte's second byte is never a backslash.
 template <typename Put>
 void EscapeQuoted(const char* text, const platform::CodePage& code_page,
                   Put put) {
@@ -99,8 +98,8 @@ std::size_t EscapedLength(const char* text,
   return length;
 }
 
-// Appends `text` in double quotes, escaped, cut to the room left like any
-// other piece (the line's length is checked before, so nothing is cut).
+// Appends `text` in double quotes, escaped, cut to the room left (the
+// line's length is checked first, so nothing is cut).
 void AppendQuoted(char* buffer, std::size_t capacity, const char* text,
                   const platform::CodePage& code_page) {
   std::size_t used = std::strlen(buffer);
@@ -113,9 +112,8 @@ void AppendQuoted(char* buffer, std::size_t capacity, const char* text,
   buffer[used] = '\0';
 }
 
-// The Java program's path, which no rule lets hold a quote: written as it
-// is, since the program name is split by a rule of its own (quotes toggle,
-// backslashes are plain).
+// The Java program's path, written as it is: the program name is split by
+// a rule of its own (quotes toggle, backslashes are plain).
 void JavaProgram(char (&java)[kOptionSize], const char* java_runtime,
                  const platform::PathStyle& paths) {
   const char bin[] = {paths.separator, 'b', 'i', 'n', paths.separator, '\0'};
@@ -134,9 +132,8 @@ std::size_t CommandLineLength(const char* java, const char* const* vector,
   return length;
 }
 
-// The Java executable first, then every entry after the program's name, each
-// in double quotes and escaped, so that the Java VM's split of the line gives
-// every item back as it was.
+// The Java program, then every item after the program's name, in double
+// quotes and escaped so that the Java VM's split gives each back.
 void BuildCommandLine(char* line, std::size_t capacity, const char* java,
                       const char* const* vector, int count,
                       const platform::CodePage& code_page) {
@@ -149,10 +146,9 @@ void BuildCommandLine(char* line, std::size_t capacity, const char* java,
   }
 }
 
-// Waits for the child without a time limit and takes its exit code. The
-// child has ended by then, so the forced end changes nothing; it is kept as
-// a guard against a wait that returned early.
-platform::DWORD WaitForChild(platform::Processes& processes) {
+// Waits for the child without a time limit, takes its exit code and closes
+// its handles. The forced end guards against a wait that returned early.
+platform::DWORD WaitForExitCode(platform::Processes& processes) {
   platform::DWORD exit_code = 1;  // stands if the code cannot be read
   processes.WaitForSingleObject(g_process_information.hProcess,
                                 platform::kInfinite);
@@ -165,11 +161,9 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
 }
 
 // The command line in a new heap buffer; null, with "pemra1004" printed,
-// for an argument too long, one that ends in a lone lead byte (which would
-// take the closing quote for its second byte) or a line that would not fit.
-// A frame of its own: the options, slots and vector are gone before the
-// child is started, whose start would otherwise run below them on fresh
-// pages of stack.
+// for an argument too long or ending in a lone lead byte, or a line that
+// would not fit. Not inlined: the child's start then runs where the options
+// lay, on stack pages already touched.
 [[gnu::noinline]] std::unique_ptr<char[]> NewCommandLine(
     PathCache& cache, platform::Console& console,
     const platform::PathStyle& paths, const platform::CodePage& code_page,
@@ -208,7 +202,7 @@ platform::DWORD WaitForChild(platform::Processes& processes) {
   }
 
   // Escaping lengthens items that hold quotes or end with backslashes: a
-  // line that would no longer fit is refused, never cut.
+  // line that would not fit is refused, never cut.
   char java[kOptionSize];
   JavaProgram(java, cache.JavaRuntimeDirectory(), paths);
   if (CommandLineLength(java, vector, count, code_page) >= kCommandLineSize) {
@@ -242,8 +236,7 @@ int ExecuteJavaCommand(platform::Processes& processes,
   if (line == nullptr) return 1;
 
   platform::StartupInfoA startup = {};
-  // 68 in the 32-bit program, more where pointers are wider.
-  startup.cb = sizeof(startup);
+  startup.cb = sizeof(startup);  // 68 in the 32-bit program
   if (!processes.CreateProcessA(nullptr, line.get(), nullptr, nullptr, 0,
                                 platform::kNormalPriorityClass, nullptr,
                                 nullptr, &startup, &g_process_information)) {
@@ -252,7 +245,7 @@ int ExecuteJavaCommand(platform::Processes& processes,
     return 1;
   }
 
-  platform::DWORD exit_code = WaitForChild(processes);
+  platform::DWORD exit_code = WaitForExitCode(processes);
   if (exit_code == 0 || exit_code == 1) return static_cast<int>(exit_code);
   char message[96];
   std::snprintf(message, sizeof(message),

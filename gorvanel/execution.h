@@ -9,13 +9,10 @@
 
 namespace gorvanel {
 
-// argv[1..argc) are the operator's arguments (one to six); each is passed
-// on in double quotes, escaped so that the Java VM's split, which reads
-// text in `code_page`, gives it back unchanged. Reads the directories
-// through CurrentPathCache(), which must be set. 0 or 1 as the Java command
-// ended; 1 with a "pemra1007"/"pemra1004" line printed after any failure,
-// "pemra1004" also for an argument that ends in a lone lead byte and for a
-// command line that escaping would take past its 3,879 characters.
+// Runs the Java command with the operator's arguments argv[1..argc) (one
+// to six), each quoted for the Java VM's split in `code_page`, and the
+// directories of CurrentPathCache(), which must be set. 0 or 1 as the
+// command ended; 1 with a "pemra1007" or "pemra1004" line after a failure.
 int ExecuteJavaCommand(platform::Processes& processes,
                        platform::Console& console,
                        const platform::PathStyle& paths,

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "gorvanel/path_cache.h"
-#include "gorvanel/test_keys.h"
 #include "platform/cmdline.h"
 #include "platform/testing/fake_processes.h"
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fakes.h"
+#include "platform/testing/gorvanel_keys.h"
 
 namespace gorvanel {
 namespace {

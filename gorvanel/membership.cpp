@@ -8,14 +8,10 @@ namespace {
 
 using platform::DWORD;
 
+// Capacities, each a limit the operator sees.
 constexpr DWORD kAdministratorsNameSize = 256;  // characters
 constexpr DWORD kGroupListSize = 1024;          // bytes, before any regrowth
 constexpr DWORD kGroupNameSize = 1024;          // characters
-
-// S-1-5-32-544: the built-in Administrators group.
-const platform::SidIdentifierAuthority kNtAuthority = {{0, 0, 0, 0, 0, 5}};
-constexpr DWORD kBuiltinDomainRid = 32;
-constexpr DWORD kAdministratorsRid = 544;
 
 // A platform failure's code. A failure that reports 0 would read as
 // membership, so it is turned into ERROR_ACCESS_DENIED: the gate fails
@@ -29,9 +25,9 @@ DWORD FailureCode(platform::Security& security) {
 // translated one, into `name` (kAdministratorsNameSize characters).
 DWORD LookUpAdministratorsName(platform::Security& security, char* name) {
   platform::PSID sid = nullptr;
-  if (!security.AllocateAndInitializeSid(&kNtAuthority, 2, kBuiltinDomainRid,
-                                         kAdministratorsRid, 0, 0, 0, 0, 0, 0,
-                                         &sid))
+  if (!security.AllocateAndInitializeSid(
+          &platform::kNtAuthority, 2, platform::kBuiltinDomainRid,
+          platform::kAdministratorsRid, 0, 0, 0, 0, 0, 0, &sid))
     return FailureCode(security);
   char domain[kAdministratorsNameSize];
   DWORD name_size = kAdministratorsNameSize;

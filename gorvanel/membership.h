@@ -9,10 +9,9 @@
 namespace gorvanel {
 
 // 0 when a group of the process token bears the Administrators group's
-// account name (letter case significant; the group's domain and attributes
-// do not count), 5 when none does, 8 when a heap buffer could not be had,
-// else the error code of the platform operation that failed. Never 0 for a
-// failure. Releases everything it obtains.
+// account name (letter case counts, domain and attributes do not), 5 when
+// none does, 8 without heap memory, else the failed call's error code,
+// never 0. Releases all it obtains.
 platform::DWORD CheckAdministratorMembership(platform::Security& security,
                                              platform::Heap& heap);
 

@@ -17,16 +17,11 @@ const char kSiteKey[] =
 
 PathCache* g_path_cache = nullptr;
 
-// Each directory goes into the Java VM's command line between double
-// quotes, where a quote, carriage return or line feed would change how the
-// line is split, and with it which program runs. So would a lone lead byte
-// at its end, which takes the separator or closing quote after it for its
-// second byte. No Windows path holds either, so such a value reads as
-// missing.
-bool FitsBetweenQuotes(const char* directory,
-                       const platform::CodePage& code_page) {
-  return std::strpbrk(directory, "\"\r\n") == nullptr &&
-         !platform::EndsInLoneLeadByte(code_page, directory);
+// A directory stands between double quotes in the Java VM's command line,
+// where a quote, carriage return or line feed would change how the line is
+// split, and with it which program runs; no Windows path holds one.
+bool HoldsNoQuoteOrLineBreak(const char* directory) {
+  return std::strpbrk(directory, "\"\r\n") == nullptr;
 }
 
 }  // namespace
@@ -91,7 +86,11 @@ int PathCache::ReadInto(const char* key_path, const char* value_name,
                        reinterpret_cast<platform::BYTE*>(field),
                        kPathFieldSize) != 1)
     return 0;
-  if (FitsBetweenQuotes(field, code_page_)) return 1;
+  // A lone lead byte at the end would take the separator or quote after it
+  // for its second byte.
+  if (HoldsNoQuoteOrLineBreak(field) &&
+      !platform::EndsInLoneLeadByte(code_page_, field))
+    return 1;
   field[0] = '\0';
   return 0;
 }

@@ -11,7 +11,7 @@ namespace gorvanel {
 // The registry keys that a run reads, by full path, up to a null.
 extern const char* const kRegistryKeysRead[];
 
-// Capacity of every field, terminator included.
+// Every field's capacity, terminator included: a limit the operator sees.
 constexpr int kPathFieldSize = 260;
 
 class PathCache {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "gorvanel/registry_reader.h"
-#include "gorvanel/test_keys.h"
 #include "platform/testing/fake_registry.h"
 #include "platform/testing/fakes.h"
+#include "platform/testing/gorvanel_keys.h"
 
 namespace gorvanel {
 namespace {

@@ -31,8 +31,8 @@ platform::BOOL TracingProcesses::GetExitCodeProcess(HANDLE process,
 platform::BOOL TracingSecurity::LookupAccountSidA(
     const char* system_name, PSID sid, char* name, DWORD* name_size,
     char* domain, DWORD* domain_size, int* use) {
-  BOOL found = Kept(inner_.LookupAccountSidA(system_name, sid, name, name_size,
-                                             domain, domain_size, use));
+  BOOL found = RememberFailure(inner_.LookupAccountSidA(
+      system_name, sid, name, name_size, domain, domain_size, use));
   // The first name asked for, before the token is opened, is the
   // Administrators group's; the others are the token's groups.
   const char* whose = token_opened_ ? "token group" : "Administrators group";
@@ -47,7 +47,8 @@ platform::BOOL TracingSecurity::LookupAccountSidA(
 
 platform::BOOL TracingSecurity::OpenProcessToken(HANDLE process, DWORD access,
                                                  HANDLE* token) {
-  BOOL opened = Kept(inner_.OpenProcessToken(process, access, token));
+  BOOL opened =
+      RememberFailure(inner_.OpenProcessToken(process, access, token));
   token_opened_ = opened != 0;
   if (!opened) {
     log_.Line("the process token cannot be opened (error %lu)",
@@ -61,7 +62,7 @@ platform::BOOL TracingSecurity::GetTokenInformation(HANDLE token,
                                                     void* information,
                                                     DWORD length,
                                                     DWORD* return_length) {
-  BOOL read = Kept(inner_.GetTokenInformation(
+  BOOL read = RememberFailure(inner_.GetTokenInformation(
       token, information_class, information, length, return_length));
   if (read) {
     log_.Line(

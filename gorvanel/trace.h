@@ -36,7 +36,7 @@ class TracingSecurity : public platform::Tracing<platform::Security> {
       const platform::SidIdentifierAuthority* authority,
       BYTE sub_authority_count, DWORD s0, DWORD s1, DWORD s2, DWORD s3,
       DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID* sid) override {
-    return Kept(inner_.AllocateAndInitializeSid(
+    return RememberFailure(inner_.AllocateAndInitializeSid(
         authority, sub_authority_count, s0, s1, s2, s3, s4, s5, s6, s7, sid));
   }
   BOOL LookupAccountSidA(const char* system_name, PSID sid, char* name,
@@ -55,7 +55,8 @@ class TracingSecurity : public platform::Tracing<platform::Security> {
   DWORD GetLastError() override { return last_error_; }
 
  private:
-  BOOL Kept(BOOL result) {
+  // Passes `result` on, keeping the inner call's error code when it failed.
+  BOOL RememberFailure(BOOL result) {
     if (!result) last_error_ = inner_.GetLastError();
     return result;
   }

@@ -21,6 +21,12 @@ struct TokenGroups {
   SidAndAttributes Groups[1];
 };
 
+// S-1-5-32-544, the built-in Administrators group: what gorvanel asks the
+// name of, and what the Linux stand-in answers with the gid-0 group's.
+constexpr SidIdentifierAuthority kNtAuthority = {{0, 0, 0, 0, 0, 5}};
+constexpr DWORD kBuiltinDomainRid = 32;
+constexpr DWORD kAdministratorsRid = 544;
+
 constexpr DWORD kTokenQuery = 0x0008;   // TOKEN_QUERY
 constexpr int kTokenGroupsClass = 2;    // TokenGroups
 

@@ -9,23 +9,21 @@
 namespace tarvo {
 namespace {
 
-// Capacities, terminators included: they are the limits an operator meets.
-constexpr int kLongTextCapacity = 1040;      // class path, library dir, ini line
-constexpr int kDirOptionCapacity = 284;      // -Dpellucor.{opt,etc,var}dir
-constexpr int kLibraryOptionCapacity = 1060; // -Djava.library.path
-constexpr int kPortOptionCapacity = 32;
-constexpr int kCommandCapacity = 8192;
+// Capacities, terminators included: each is a limit the operator sees.
+constexpr int kLongTextCapacity = 1040;  // class path, library dir, ini line
+constexpr int kDirOptionCapacity = 284;  // -Dpellucor.{opt,etc,var}dir
+constexpr int kLibraryOptionCapacity = 1060;  // -Djava.library.path
+constexpr int kPortOptionCapacity = 32;  // -Dpellucor.{nf,rmi}port
+constexpr int kCommandCapacity = 8192;  // the whole command line
 
 const char kPackage[] = "KVXPdkmgr";
 const char kClassName[] =
     "com.talvane.vantrel.pennimark.san.manager.cli.tarvo.Tarvo";
 const char kIniName[] = "tarvo.ini";
 
-// On Windows the interpreter would let a quote end the argument's quoting
-// and run what follows, and a line break would end the command line; a lone
-// lead byte at the argument's end would take its closing quote for its
-// second byte. No platform could pass such an argument on unchanged, so it
-// is refused.
+// An argument no platform could pass on unchanged: a quote or a line break
+// would let the interpreter run what follows, and a lone lead byte at its
+// end would take the closing quote for its second byte.
 bool IsRefused(const char* argument, const platform::CodePage& code_page) {
   return std::strpbrk(argument, "\"\r\n") != nullptr ||
          platform::EndsInLoneLeadByte(code_page, argument);
@@ -44,12 +42,10 @@ struct Directories {
   char etc[kPathCapacity];
 };
 
-// A directory goes into the command line between double quotes: a quote in
-// it would end them and a line feed would end the line, and the interpreter
-// would run what follows. No Windows path holds either, so such a value is
-// taken for a missing one. A carriage return stays: the interpreter keeps it
-// in the program's name or the argument, where it can start nothing else.
-bool FitsBetweenQuotes(const char* directory) {
+// A directory stands between double quotes, where a quote or a line feed
+// would let the interpreter run what follows; no Windows path holds either.
+// A carriage return stays in the name it is part of and starts nothing.
+bool HoldsNoQuoteOrLineFeed(const char* directory) {
   return std::strpbrk(directory, "\"\n") == nullptr;
 }
 
@@ -57,8 +53,8 @@ bool FitsBetweenQuotes(const char* directory) {
 // could break the command line's quoting.
 bool LookupDirectory(platform::Registry& registry, const char* name,
                      char (&directory)[kPathCapacity]) {
-  return LookupSetting(registry, kSiteKey, name, directory) &&
-         FitsBetweenQuotes(directory);
+  return LookupSetting(registry, kSiteKeyKind, name, directory) &&
+         HoldsNoQuoteOrLineFeed(directory);
 }
 
 bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
@@ -67,8 +63,8 @@ bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
          LookupDirectory(registry, "etcPathName", dirs->etc);
 }
 
-// CLASSPATH and LIB for the Java VM, replacing whatever the caller had. Not
-// inlined, for the reason PrepareOptions gives.
+// CLASSPATH and LIB for the Java VM, replacing the caller's. Not inlined, as
+// PrepareOptions says.
 [[gnu::noinline]] bool SetJavaEnvironment(
     const Platform& p, const char* opt,
     char (&library_dir)[kLongTextCapacity]) {
@@ -113,9 +109,8 @@ bool FormatDirOptions(char sep, const Directories& dirs,
                     "-Djava.library.path=\"%s\"", library_dir);
 }
 
-// The length of the program name's directory, its last separator
-// included. Read from the start, as the system reads a path: a lead byte's
-// second byte is part of its character, never a separator.
+// The length of the program name's directory with its last separator,
+// read from the start: a lead byte's second byte is never a separator.
 int DirectoryLength(const char* program_name, char separator,
                     const platform::CodePage& code_page) {
   int length = 0;
@@ -126,9 +121,8 @@ int DirectoryLength(const char* program_name, char separator,
   return length;
 }
 
-// The first line of tarvo.ini beside the program, as read in text mode;
-// empty for an empty file. False when the file cannot be opened, which
-// includes a program name too long to put the ini path beside.
+// The first line of tarvo.ini beside the program, in text mode; empty for an
+// empty file. False when it cannot be opened, or its path would not fit.
 bool ReadIniLine(const Platform& p, const char* program_name,
                  char (&line)[kLongTextCapacity]) {
   int dir_length =
@@ -160,9 +154,9 @@ const char* IniValue(char* line) {
   return value;
 }
 
-// "<Java runtime directory>\bin\java"", the runtime taken from tarvo.ini or,
-// when that cannot be opened, from the registry. Not inlined, for the
-// reason PrepareOptions gives.
+// "<Java runtime directory>\bin\java"", the runtime from tarvo.ini or, when
+// that cannot be opened, from the registry. Not inlined, as PrepareOptions
+// says.
 [[gnu::noinline]] bool FindJavaProgram(const Platform& p,
                                        const char* program_name,
                                        char (&java)[kPathCapacity]) {
@@ -171,7 +165,7 @@ const char* IniValue(char* line) {
   const char* runtime = registry_dir;
   if (ReadIniLine(p, program_name, line)) {
     runtime = IniValue(line);
-    if (!FitsBetweenQuotes(runtime)) return false;
+    if (!HoldsNoQuoteOrLineFeed(runtime)) return false;
   } else if (!LookupDirectory(p.registry, "jrePathName", registry_dir)) {
     return false;
   }
@@ -179,11 +173,9 @@ const char* IniValue(char* line) {
                     runtime);
 }
 
-// The backslashes that end `argument`. Doubled before its closing quote,
-// they reach the Java VM as they were; left single, the VM's runtime would
-// read the last of them as escaping the quote and run the argument into the
-// next one. Read from the start, as the runtime reads: a lead byte's second
-// byte is part of its character, never a backslash.
+// The backslashes that end `argument`, to be doubled before its closing
+// quote, which the Java VM's runtime would otherwise read as escaped. Read
+// from the start: a lead byte's second byte is never a backslash.
 const char* TrailingBackslashes(const char* argument,
                                 const platform::CodePage& code_page) {
   const char* start = argument;
@@ -224,14 +216,10 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   return AppendText(line, sizeof(line), "\"");
 }
 
-// The directories, the Java VM's environment and the six options, in a
-// frame of their own that is gone before the command line is laid out: the
-// services lookup runs deep in the C library, and below the command line's
-// 8 KiB it would reach pages of stack that nothing else touches. For the
-// same reason no text stays above the lookups: the functions that hold
-// texts of their own are not inlined into the frames above, and the options
-// are kept in static storage. The calls keep the flow's order: the
-// directories, the environment, the two ports, the four option texts.
+// The directories, the Java VM's environment and the six options, in the
+// flow's order. No text lies on the stack above the services lookup, which
+// runs deep in the C library and would touch fresh stack pages: this and the
+// functions that hold texts are not inlined, and the options are static.
 [[gnu::noinline]] bool PrepareOptions(const Platform& p, Options* options) {
   Directories dirs;
   if (!ReadDirectories(p.registry, &dirs)) return false;
@@ -245,8 +233,8 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   return FormatDirOptions(p.paths.separator, dirs, library_dir, options);
 }
 
-// The command line and the interpreter's run of it, in a frame of their own
-// for the same reason.
+// The command line and the interpreter's run of it; not inlined, for the
+// same reason.
 [[gnu::noinline]] int RunCommand(const Platform& p, const char* java,
                                  const Options& options, int argc,
                                  const char* const* argv) {
@@ -261,9 +249,7 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 int RunLauncher(const Platform& p, int argc, const char* const* argv) {
   if (HasRefusedArgument(argc, argv, p.code_page)) return 1;
 
-  // Off the stack (see PrepareOptions); PrepareOptions writes every option
-  // before the command line reads it.
-  static Options options;
+  static Options options;  // off the stack, as PrepareOptions says
   if (!PrepareOptions(p, &options)) return 1;
 
   const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";

@@ -25,6 +25,6 @@ struct Platform {
 
 // Runs the launcher for argv[0..argc): the interpreter's status once the
 // Java command ran, 1 when the launcher failed before that. Prints nothing.
-int RunLauncher(const Platform& platform, int argc, const char* const* argv);
+int RunLauncher(const Platform& system, int argc, const char* const* argv);
 
 }  // namespace tarvo

@@ -32,12 +32,12 @@ bool IsAllowed(const char* name, int key_kind) {
                                         "VERSION"};
   for (const char* allowed : kAnyKey)
     if (BeginsWith(name, allowed)) return true;
-  return BeginsWith(name, "IIL_SETUP") && key_kind == kDomainKey;
+  return BeginsWith(name, "IIL_SETUP") && key_kind == kDomainKeyKind;
 }
 
 const char* KeyPath(int key_kind) {
-  if (key_kind == kSiteKey) return kSiteKeyPath;
-  if (key_kind == kDomainKey) return kDomainKeyPath;
+  if (key_kind == kSiteKeyKind) return kSiteKeyPath;
+  if (key_kind == kDomainKeyKind) return kDomainKeyPath;
   return nullptr;
 }
 

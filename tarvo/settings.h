@@ -6,14 +6,16 @@
 
 namespace tarvo {
 
-constexpr int kSiteKey = 1;
-constexpr int kDomainKey = 2;
+// Which key LookupSetting reads.
+constexpr int kSiteKeyKind = 1;
+constexpr int kDomainKeyKind = 2;
 
 // The registry keys that a run reads, by full path, up to a null: the site
 // key (the domain key is read by no run).
 extern const char* const kRegistryKeysRead[];
 
-// Capacity of a directory or registry text, its terminator included.
+// A directory's or registry text's capacity, terminator included: a limit
+// the operator sees.
 constexpr int kPathCapacity = 260;
 
 // 1 with the value's text in `result` when a whitelisted, present, non-empty

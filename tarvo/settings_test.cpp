@@ -33,7 +33,7 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, ReadsSiteValueThroughLocalMachineAndClosesKey) {
   registry.Set(kSite, "optPathName", "D:\\Mgr Opt");
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "optPathName"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "optPathName"));
   EXPECT_STREQ("D:\\Mgr Opt", result);
   using Registry = platform_test::FakeRegistry;
   EXPECT_EQ((std::vector<Registry::Open>{
@@ -49,7 +49,7 @@ TEST_F(SettingsTest, ReadsSiteValueThroughLocalMachineAndClosesKey) {
 TEST_F(SettingsTest, AliasReadsOptPathNameWhateverFollows) {
   registry.Set(kSite, "optPathName", "C:\\opt");
   for (const char* name : {"PathName", "PathNameAnything"}) {
-    ASSERT_EQ(1, Lookup(tarvo::kSiteKey, name)) << name;
+    ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, name)) << name;
     EXPECT_STREQ("C:\\opt", result);
   }
   EXPECT_EQ((std::vector<std::string>{"optPathName", "optPathName"}),
@@ -60,19 +60,19 @@ TEST_F(SettingsTest, NameThatBeginsWithAnAllowedOneIsReadInFull) {
   registry.Set(kSite, "optPathName", "short");
   registry.Set(kSite, "optPathNameLonger", "long");
   registry.Set(kSite, "VERSION2", "7");
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "optPathNameLonger"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "optPathNameLonger"));
   EXPECT_STREQ("long", result);
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "VERSION2"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "VERSION2"));
   EXPECT_STREQ("7", result);
 }
 
 TEST_F(SettingsTest, RefusedNamesNeverTouchTheRegistry) {
   registry.Set(kSite, "jrePathName", "C:\\jre");
   registry.Set(kSite, "IIL_SETUP", "1");
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "JREPATHNAME"));
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "jrePath"));
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "pathname"));
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "IIL_SETUP"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "JREPATHNAME"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "jrePath"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "pathname"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "IIL_SETUP"));
   EXPECT_EQ(0, Lookup(3, "optPathName"));
   EXPECT_EQ(0, Lookup(0, "optPathName"));
   EXPECT_TRUE(registry.opens.empty());
@@ -83,46 +83,46 @@ TEST_F(SettingsTest, KeyKindSelectsSiteOrDomainKey) {
   registry.Set(kSite, "VERSION", "site");
   registry.Set(kDomain, "VERSION", "domain");
   registry.Set(kDomain, "IIL_SETUP", "setup");
-  ASSERT_EQ(1, Lookup(tarvo::kDomainKey, "VERSION"));
+  ASSERT_EQ(1, Lookup(tarvo::kDomainKeyKind, "VERSION"));
   EXPECT_STREQ("domain", result);
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "VERSION"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "VERSION"));
   EXPECT_STREQ("site", result);
-  ASSERT_EQ(1, Lookup(tarvo::kDomainKey, "IIL_SETUP"));
+  ASSERT_EQ(1, Lookup(tarvo::kDomainKeyKind, "IIL_SETUP"));
   EXPECT_STREQ("setup", result);
 }
 
 TEST_F(SettingsTest, MissingKeyValueOrEmptyTextGivesZeroAndLeavesResult) {
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "etcPathName"));  // no key
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "etcPathName"));  // no key
   registry.Set(kSite, "varPathName", "");
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "etcPathName"));  // no value
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "varPathName"));  // empty text
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "etcPathName"));  // no value
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "varPathName"));  // empty text
   EXPECT_TRUE(ResultUntouched());
   EXPECT_EQ(0, registry.open_keys);
 }
 
 TEST_F(SettingsTest, LengthLimitAtTheDataArea) {
   registry.Set(kSite, "etcPathName", std::string(259, 'e'));
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "etcPathName"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "etcPathName"));
   EXPECT_EQ(std::string(259, 'e'), result);
 
   std::memset(result, 'x', sizeof(result));
   registry.Set(kSite, "varPathName", std::string(260, 'v'));  // 261 bytes
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "varPathName"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "varPathName"));
   // 260 bytes with no terminator fit the data area but not the result.
   registry.keys[kSite]["jrePathName"] = std::string(260, 'j');
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "jrePathName"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "jrePathName"));
   EXPECT_TRUE(ResultUntouched());
   EXPECT_EQ(0, registry.open_keys);
 }
 
 TEST_F(SettingsTest, ValueTypeIsIgnoredTextEndsAtFirstZero) {
   registry.keys[kSite]["VERSION"] = std::string("\0\0\0\0", 4);
-  EXPECT_EQ(0, Lookup(tarvo::kSiteKey, "VERSION"));
+  EXPECT_EQ(0, Lookup(tarvo::kSiteKeyKind, "VERSION"));
   registry.keys[kSite]["VERSION"] = std::string("12\0\0", 4);
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "VERSION"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "VERSION"));
   EXPECT_STREQ("12", result);
   registry.keys[kSite]["optPathName"] = "%SystemDrive%\\opt";
-  ASSERT_EQ(1, Lookup(tarvo::kSiteKey, "optPathName"));
+  ASSERT_EQ(1, Lookup(tarvo::kSiteKeyKind, "optPathName"));
   EXPECT_STREQ("%SystemDrive%\\opt", result);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/posix/child.h"
+#include "platform/posix/internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,9 +14,6 @@
 #include <memory>
 #include <new>
 
-#include "platform/posix/descriptors.h"
-#include "platform/posix/privilege_change.h"
-#include "platform/posix/signal_relay.h"
 #include "platform/safeguards.h"
 
 extern char** environ;
@@ -24,8 +21,8 @@ extern char** environ;
 namespace platform {
 namespace {
 
-// execve wants a null-terminated array of writable pointers; null when
-// memory ran out.
+// execve's null-terminated array of writable pointers; null when memory
+// ran out.
 std::unique_ptr<char*[]> PointerArray(const std::vector<std::string>& items) {
   std::unique_ptr<char*[]> pointers(
       new (std::nothrow) char*[items.size() + 1]);
@@ -37,9 +34,8 @@ std::unique_ptr<char*[]> PointerArray(const std::vector<std::string>& items) {
   return pointers;
 }
 
-// What a new child tells its parent through the report pipe before it runs
-// its program: each a record, none when all went well. ReadReports says
-// when the parent has them all.
+// What a new child tells its parent through the report pipe before exec,
+// a record each; none when all went well.
 enum class Stage : int {
   kDeathSignal,  // not set up; the child went on without it
   kStart,        // the program could not be started; the child has ended
@@ -50,8 +46,7 @@ struct Report {
 };
 
 // Everything the child needs, prepared by the parent: between vfork and
-// exec nothing may allocate, lock or touch what the parent will use, but
-// the one flag the child sets for it.
+// exec the child may not allocate, lock or touch what the parent uses.
 struct ChildStart {
   const char* path;
   char* const* argv;
@@ -61,81 +56,39 @@ struct ChildStart {
   pid_t launcher;
   int report;
   sigset_t none;
-  // Set by the child: it runs in the parent's memory, so the parent, which
-  // vfork holds until the child has run its program or ended, finds every
-  // report already written.
+  // Set by the child: sharing the parent's memory, it has written every
+  // report by the time vfork lets the parent go on.
   volatile bool shares_memory;
 };
 
-// The status of a child whose parent was gone before the death signal
-// could stand for it: as if that signal had come.
+// A child whose parent died before the death signal was set up ends as if
+// that signal had come.
 constexpr int kOrphanedStatus = 128 + SIGTERM;
 constexpr int kNotStartedStatus = 127;
 
-void Tell(int report, Stage stage, int error) {
+// A record is far below PIPE_BUF and the pipe's capacity: written whole,
+// never blocking.
+void WriteReport(int report, Stage stage, int error) {
   Report record = {stage, error};
-  // One record is far below PIPE_BUF: written whole or not at all.
   ssize_t written = write(report, &record, sizeof(record));
   static_cast<void>(written);
 }
 
 [[noreturn]] void EndUnstarted(const ChildStart& start) {
-  Tell(start.report, Stage::kStart, errno);
+  WriteReport(start.report, Stage::kStart, errno);
   _exit(kNotStartedStatus);
 }
 
-// Async-signal-safe.
-void SetChildSignal(void (*handler)(int)) {
-  struct sigaction action = {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGCHLD, &action, nullptr);
-}
-
-// A caller that ignores SIGCHLD (a disposition that survives exec) would
-// have the kernel reap the child by itself and the launcher's wait fail:
-// while a child of the launcher's may run, SIGCHLD is at its default, and
-// the child gets the caller's disposition back before it runs its program.
-struct ChildSignal {
-  int children = 0;      // started and not yet reaped or given up
-  bool ignored = false;  // by the caller: put back once no child is left
-};
-ChildSignal g_child_signal;
-
-// With every signal blocked, before a child starts: whether the caller
-// ignores SIGCHLD, which is then at its default until ChildDone.
-bool DefaultChildSignal() {
-  if (g_child_signal.children == 0) {
-    struct sigaction current;
-    g_child_signal.ignored = sigaction(SIGCHLD, nullptr, &current) == 0 &&
-                             (current.sa_flags & SA_SIGINFO) == 0 &&
-                             current.sa_handler == SIG_IGN;
-    if (g_child_signal.ignored) SetChildSignal(SIG_DFL);
-  }
-  return g_child_signal.ignored;
-}
-
-// A child that was counted has been reaped or cannot be waited for, or
-// one that never started was not counted.
-void ChildDone(bool counted) {
-  if (counted && g_child_signal.children > 0) --g_child_signal.children;
-  if (g_child_signal.children > 0 || !g_child_signal.ignored) return;
-  SetChildSignal(SIG_IGN);
-  g_child_signal.ignored = false;
-}
-
 // In the new process, sharing the parent's memory until exec: only
-// async-signal-safe calls. It starts with every signal blocked and leaves
-// them all unblocked for the program, as a program started afresh has
-// them; the signals the launcher ignored stay ignored through exec.
+// async-signal-safe calls. Every signal is blocked until the program runs,
+// which gets them unblocked and the launcher's ignored ones ignored.
 [[noreturn]] void RunChild(ChildStart& start) {
   start.shares_memory = true;
   // A launcher killed outright must not leave its Java VM running.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
-    Tell(start.report, Stage::kDeathSignal, errno);
+    WriteReport(start.report, Stage::kDeathSignal, errno);
   }
-  // A parent that died before the line above is no longer ours: the death
-  // signal would never come.
+  // A parent that died before the line above would never send the signal.
   if (getppid() != start.launcher) _exit(kOrphanedStatus);
   ResetRelayedSignals();
   if (start.child_signal_ignored) SetChildSignal(SIG_IGN);
@@ -145,10 +98,8 @@ void ChildDone(bool counted) {
   EndUnstarted(start);
 }
 
-// vfork: the parent waits, sharing its memory, until the child has run its
-// program or ended, which costs no copy of the parent's page tables. The
-// child makes a few async-signal-safe calls, none that blocks, before it
-// runs its program or ends.
+// vfork: the parent waits, its memory shared, until the child has run its
+// program or ended, and no copy of its page tables is made.
 pid_t StartChild(ChildStart& start) {
   pid_t pid = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (pid == 0) RunChild(start);  // NOLINT(clang-analyzer-unix.Vfork)
@@ -156,10 +107,9 @@ pid_t StartChild(ChildStart& start) {
 }
 
 // Reads the child's reports: 0 when its program runs, else the error that
-// kept it from running. The pipe does not block: a child that shared the
-// parent's memory has written all it will before the parent goes on, and
-// the parent need not wait for exec to close the pipe. A child that did not
-// (vfork run as fork, as under a checker) is waited for to the pipe's end.
+// kept it from running. Without blocking, as a child that shared the
+// parent's memory has written them all; one that did not (vfork run as
+// fork, as under a checker) is read to the pipe's end.
 int ReadReports(int report, bool reports_written) {
   if (!reports_written) fcntl(report, F_SETFL, 0);
   int start_error = 0;
@@ -187,10 +137,9 @@ bool Reap(pid_t pid, int options, int* wait_status) {
   }
 }
 
-// Tells the trace that the start of `path` changes privileges, which clears
-// the parent-death signal. A frame of its own, entered only when traced:
-// its buffer costs an untraced run no stack.
-[[gnu::noinline]] void TellOfPrivilegeChange(const char* path) {
+// Tells the trace that starting `path` clears the parent-death signal. Not
+// inlined: its buffer takes stack only in a traced run.
+[[gnu::noinline]] void WarnOfPrivilegeChange(const char* path) {
   char why[PATH_MAX + 160];
   if (!PrivilegeChangeAtExec(path, why, sizeof why)) return;
   std::size_t used = std::strlen(why);
@@ -200,12 +149,11 @@ bool Reap(pid_t pid, int options, int* wait_status) {
   SafeguardMayNotHold("the parent-death signal", why);
 }
 
-// Spawns with every signal blocked, so that no handler of the parent runs
-// in the child, and none is relayed before the child's pid is known.
+// With every signal blocked, so that no handler of the parent runs in the
+// child, and none is relayed before the child's pid is known.
 int SpawnBlocked(ChildStart* start, pid_t* pid) {
   int report[2];
-  // No descriptor for the report: no process is created. A record is far
-  // below the pipe's capacity: the child's write never blocks either.
+  // No descriptor for the report: no process is created.
   if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return EAGAIN;
   start->report = report[1];
   start->shares_memory = false;
@@ -219,10 +167,9 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
     int ignored;
     if (child > 0) Reap(child, 0, &ignored);
     StopRelay(0);
-    ChildDone(false);
+    RestoreChildSignal();
     return error;
   }
-  ++g_child_signal.children;
   RelayTo(child);
   *pid = child;
   return 0;
@@ -230,6 +177,12 @@ int SpawnBlocked(ChildStart* start, pid_t* pid) {
 
 }  // namespace
 
+// Three globals live from a start to its wait: SIGCHLD's count
+// (child_signal.cpp) and the relay's child and dispositions
+// (signal_relay.cpp), set here with every signal blocked and undone when the
+// child is reaped or lost, and the trace's safeguard listener, told what
+// could not be set up. Nothing from the start to the wait can fail, lest the
+// launcher end early and take the child with it: all memory comes first.
 int SpawnChild(const char* path, const std::vector<std::string>& args,
                const ChildOptions& options, pid_t* pid) {
   std::unique_ptr<char*[]> argv = PointerArray(args);
@@ -242,8 +195,7 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
   start.launcher = getpid();
   start.report = -1;
   sigemptyset(&start.none);
-  // Checked only for the trace, where it is told.
-  if (SafeguardsListened()) TellOfPrivilegeChange(path);
+  if (SafeguardsListened()) WarnOfPrivilegeChange(path);
 
   sigset_t all, previous;
   sigfillset(&all);
@@ -255,17 +207,14 @@ int SpawnChild(const char* path, const std::vector<std::string>& args,
   return error;
 }
 
+// What a failed vfork reports; every other error comes from the program.
 bool IsCreationFailure(int error) {
-  // What a failed vfork reports; every other error comes from the program
-  // file (not there, not runnable, a bad directory to start in).
   return error == EAGAIN || error == ENOMEM || error == ENOSYS;
 }
 
-// The child is waited for without being reaped first, so that its pid
-// stays its own while the relay lets go of it. A wait that fails lets go of
-// it too: nothing is relayed to a pid the system may have given to another
-// process.
-bool WaitForChild(pid_t pid, int* wait_status) {
+// Waited for before it is reaped, so that its pid stays its own while the
+// relay lets go of it; a failed wait lets go of it too.
+bool WaitAndReap(pid_t pid, int* wait_status) {
   siginfo_t info;
   int waited;
   do {
@@ -273,25 +222,25 @@ bool WaitForChild(pid_t pid, int* wait_status) {
   } while (waited != 0 && errno == EINTR);
   StopRelay(pid);
   bool reaped = waited == 0 && Reap(pid, 0, wait_status);
-  ChildDone(true);
+  RestoreChildSignal();
   return reaped;
 }
 
-int PollChild(pid_t pid, int* wait_status) {
+int PollAndReap(pid_t pid, int* wait_status) {
   siginfo_t info;
   info.si_pid = 0;
   while (waitid(P_PID, static_cast<id_t>(pid), &info,
                 WEXITED | WNOHANG | WNOWAIT) != 0) {
     if (errno != EINTR) {
       StopRelay(pid);
-      ChildDone(true);
+      RestoreChildSignal();
       return -1;
     }
   }
   if (info.si_pid == 0) return 0;
   StopRelay(pid);
   int result = Reap(pid, WNOHANG, wait_status) ? 1 : -1;
-  ChildDone(true);
+  RestoreChildSignal();
   return result;
 }
 

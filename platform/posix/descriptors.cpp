@@ -1,4 +1,4 @@
-#include "platform/posix/descriptors.h"
+#include "platform/posix/internal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -85,7 +85,7 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
 
 // The descriptors open, walked in /proc/self/fd with getdents64 into a
 // buffer on the stack; every number that can be open where /proc cannot be
-// read. A frame of its own: the buffer is not laid out where close_range
+// read. Not inlined, so that the buffer takes no stack where close_range
 // works.
 [[gnu::noinline]] void MarkOpenDescriptors() {
   int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -109,7 +109,7 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
 
 }  // namespace
 
-// A frame of its own, as the walk in /proc: the batch lies on the stack.
+// Not inlined, as the walk in /proc: the batch lies on the stack.
 [[gnu::noinline]] void MarkEveryPossibleDescriptor() {
   const Walk walk = WalkBounds();
   struct pollfd entries[kBatch];

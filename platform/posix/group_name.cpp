@@ -1,4 +1,7 @@
-#include "platform/posix/group_name.h"
+// A group's name from the group database, in scratch that grows: a group
+// with many members (one filled by a directory service, say) has an entry
+// of megabytes.
+#include "platform/posix/internal.h"
 
 #include <cerrno>
 #include <limits>

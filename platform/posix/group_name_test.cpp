@@ -1,4 +1,4 @@
-#include "platform/posix/group_name.h"
+#include "platform/posix/internal.h"
 
 #include <cerrno>
 #include <cstring>

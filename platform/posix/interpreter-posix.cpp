@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "platform/posix/child.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {
@@ -57,7 +57,7 @@ class SpawningInterpreter : public CommandInterpreter {
       return ReportUnrunnable(program, error);
     }
     int wait_status;
-    if (!WaitForChild(pid, &wait_status)) return -1;
+    if (!WaitAndReap(pid, &wait_status)) return -1;
     return ExitCodeOf(wait_status);
   }
 };

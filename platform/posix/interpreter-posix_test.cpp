@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/test_programs.h"
+#include "platform/testing/scratch_dir.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/privilege_change.h"
+#include "platform/posix/internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,10 +60,8 @@ std::uint64_t StatusField(const char* text, const char* name,
 }
 
 // This process's sets from /proc/self/status: permitted, inheritable and
-// bounding. None where it cannot be read, so that any file capability
-// counts as added. Read with plain calls: a stream would bring the C++
-// library's locale machinery into the program, and its start-up cost into
-// every run.
+// bounding; none where it cannot be read, so that any file capability
+// counts as added. Plain calls: a stream would bring in the C++ locales.
 void OwnCapabilities(Capabilities* own, std::uint64_t* bounding) {
   char text[4096];
   std::size_t used = 0;

@@ -1,7 +1,6 @@
-// Process creation and waiting as the Windows calls behave, over vfork,
-// execve and waitid (child.h). A process handle is an object of ours that
-// remembers whether its child has been reaped, so that a pid the system
-// may already have given to another process is never signalled.
+// Process creation and waiting as the Windows calls behave, over child.cpp.
+// A process handle remembers whether its child has been reaped, so that a
+// pid the system may have given to another process is never signalled.
 #include "platform/process.h"
 
 #include <signal.h>
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "platform/cmdline.h"
-#include "platform/posix/child.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {
@@ -81,11 +80,11 @@ void RecordEnd(ChildProcess* child, DWORD exit_code) {
 }
 
 // Reaps the child if it has ended already; true when it has.
-bool CheckEnded(ChildProcess* child) {
+bool ReapIfEnded(ChildProcess* child) {
   if (child->ended) return true;
   if (child->lost) return false;
   int wait_status;
-  int polled = PollChild(child->pid, &wait_status);
+  int polled = PollAndReap(child->pid, &wait_status);
   if (polled == -1) child->lost = true;
   if (polled != 1) return false;
   RecordEnd(child, static_cast<DWORD>(ExitCodeOf(wait_status)));
@@ -120,9 +119,7 @@ class SpawnedProcesses : public Processes {
     ChildOptions options;
     options.inherit_descriptors = inherit_handles != 0;
     pid_t pid;
-    // All that can fail is done before the child starts, and nothing from
-    // its start to its wait can: a launcher that died in between would
-    // take its running child down with it (the parent-death signal).
+    // All that can fail comes before the start (see SpawnChild).
     if (SpawnChild(program, args, options, &pid) != 0) return 0;
 
     *process = ChildProcess{nullptr, pid, false, kStillActive, false};
@@ -143,7 +140,7 @@ class SpawnedProcesses : public Processes {
     if (child->ended) return kWaitObject0;
     if (child->lost) return kWaitFailed;
     int wait_status;
-    if (!WaitForChild(child->pid, &wait_status)) {
+    if (!WaitAndReap(child->pid, &wait_status)) {
       child->lost = true;
       return kWaitFailed;
     }
@@ -155,7 +152,7 @@ class SpawnedProcesses : public Processes {
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) override {
     ChildProcess* child = processes_.Find(process);
     if (child == nullptr || exit_code == nullptr) return 0;
-    bool ended = CheckEnded(child);
+    bool ended = ReapIfEnded(child);
     if (child->lost) return 0;
     *exit_code = ended ? child->exit_code : kStillActive;
     return 1;
@@ -165,10 +162,10 @@ class SpawnedProcesses : public Processes {
   // exit code alone; fails too, sending nothing, for a child that was lost.
   BOOL TerminateProcess(HANDLE process, UINT exit_code) override {
     ChildProcess* child = processes_.Find(process);
-    if (child == nullptr || CheckEnded(child) || child->lost) return 0;
+    if (child == nullptr || ReapIfEnded(child) || child->lost) return 0;
     if (kill(child->pid, SIGKILL) != 0) return 0;
     int wait_status;
-    if (!WaitForChild(child->pid, &wait_status)) {
+    if (!WaitAndReap(child->pid, &wait_status)) {
       child->lost = true;
       return 0;
     }
@@ -180,7 +177,7 @@ class SpawnedProcesses : public Processes {
   // is left to end on its own and is reaped when this process exits.
   BOOL CloseHandle(HANDLE handle) override {
     if (ChildProcess* child = processes_.Find(handle)) {
-      CheckEnded(child);
+      ReapIfEnded(child);
       processes_.Remove(child);
       delete child;
       return 1;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/scratch_dir.h"
 #include "platform/testing/sent_signals.h"
-#include "platform/posix/test_programs.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 // The registry of this machine on Linux: the export file named by
 // TALVANE_REGISTRY, opened on the first call and kept for the process.
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,13 +8,13 @@
 
 namespace platform {
 
-FileRegistry::FileRegistry()
-    : FileRegistry([] { return LoadRegistryFile(RegistryFilePath()); }) {}
+PosixRegistry::PosixRegistry()
+    : PosixRegistry([] { return LoadRegistryFile(RegistryFilePath()); }) {}
 
-FileRegistry::FileRegistry(std::function<RegistryFile()> load)
+PosixRegistry::PosixRegistry(std::function<RegistryFile()> load)
     : load_(std::move(load)) {}
 
-const RegistryFile& FileRegistry::File() {
+const RegistryFile& PosixRegistry::File() {
   if (!file_) {
     file_.emplace(load_());
     if (expected_ != nullptr) file_->Expect(expected_);
@@ -22,7 +22,7 @@ const RegistryFile& FileRegistry::File() {
   return *file_;
 }
 
-bool FileRegistry::Resolve(HKEY key, std::string* path) {
+bool PosixRegistry::Resolve(HKEY key, std::string* path) {
   for (const RegistryRoot& root : kRegistryRoots) {
     if (key == reinterpret_cast<HKEY>(root.handle)) {
       *path = root.name;
@@ -35,18 +35,18 @@ bool FileRegistry::Resolve(HKEY key, std::string* path) {
   return true;
 }
 
-LONG FileRegistry::Failed(LONG status, std::string why) {
+LONG PosixRegistry::Failed(LONG status, std::string why) {
   why_ = std::move(why);
   return status;
 }
 
-const char* FileRegistry::LastFailureReason() const {
+const char* PosixRegistry::LastFailureReason() const {
   return why_.empty() ? nullptr : why_.c_str();
 }
 
-LONG FileRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
-                                 DWORD /*options*/, DWORD /*access*/,
-                                 HKEY* result) {
+LONG PosixRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
+                                  DWORD /*options*/, DWORD /*access*/,
+                                  HKEY* result) {
   if (result == nullptr) return Failed(kErrorInvalidParameter, "");
   std::string path;
   if (!Resolve(root, &path)) return Failed(kErrorInvalidHandle, "");
@@ -61,9 +61,9 @@ LONG FileRegistry::RegOpenKeyExA(HKEY root, const char* sub_key,
   return kErrorSuccess;
 }
 
-bool FileRegistry::Lookup(const std::string& path, const char* name,
-                          const BYTE* data, const DWORD* size,
-                          RegistryValue* value) {
+bool PosixRegistry::Lookup(const std::string& path, const char* name,
+                           const BYTE* data, const DWORD* size,
+                           RegistryValue* value) {
   // Found before, when the handle was opened; kept since.
   const RegistryFileKey* key = File().FindKey(path);
   if (key == nullptr) return false;
@@ -80,9 +80,9 @@ bool FileRegistry::Lookup(const std::string& path, const char* name,
                           value);
 }
 
-LONG FileRegistry::RegQueryValueExA(HKEY key, const char* value_name,
-                                    DWORD* reserved, DWORD* type, BYTE* data,
-                                    DWORD* size) {
+LONG PosixRegistry::RegQueryValueExA(HKEY key, const char* value_name,
+                                     DWORD* reserved, DWORD* type, BYTE* data,
+                                     DWORD* size) {
   std::string path;
   if (!Resolve(key, &path)) return Failed(kErrorInvalidHandle, "");
   if (reserved != nullptr || (data != nullptr && size == nullptr))
@@ -109,7 +109,7 @@ LONG FileRegistry::RegQueryValueExA(HKEY key, const char* value_name,
   return kErrorSuccess;
 }
 
-LONG FileRegistry::RegCloseKey(HKEY key) {
+LONG PosixRegistry::RegCloseKey(HKEY key) {
   for (const RegistryRoot& root : kRegistryRoots) {
     if (key == reinterpret_cast<HKEY>(root.handle)) return kErrorSuccess;
   }
@@ -118,12 +118,12 @@ LONG FileRegistry::RegCloseKey(HKEY key) {
 }
 
 Registry& SystemRegistry() {
-  static FileRegistry registry;
+  static PosixRegistry registry;
   return registry;
 }
 
 void DeclareRegistryKeys(const char* const* full_paths) {
-  static_cast<FileRegistry&>(SystemRegistry()).Expect(full_paths);
+  static_cast<PosixRegistry&>(SystemRegistry()).Expect(full_paths);
 }
 
 }  // namespace platform

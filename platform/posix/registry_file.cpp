@@ -1,4 +1,4 @@
-#include "platform/posix/registry_file.h"
+#include "platform/posix/registry_internal.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry-posix.h"
+#include "platform/posix/registry_internal.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -252,7 +252,7 @@ std::string Query(Registry& registry, const char* sub_key, const char* name,
   return status == 0 ? data.substr(0, size) : "<missing>";
 }
 
-class FileRegistryTest : public ::testing::Test {
+class PosixRegistryTest : public ::testing::Test {
  protected:
   HKEY Open(const char* sub_key) {
     HKEY key = nullptr;
@@ -265,10 +265,10 @@ class FileRegistryTest : public ::testing::Test {
       V5("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Site]\n\"p259\"=\"" +
          std::string(259, 'a') + "\"\n\"p260\"=\"" + std::string(260, 'b') +
          "\"\n@=\"dflt\"\n\"d\"=dword:00000007\n");
-  FileRegistry registry_{[this] { return RegistryFile::Parse(text_); }};
+  PosixRegistry registry_{[this] { return RegistryFile::Parse(text_); }};
 };
 
-TEST_F(FileRegistryTest, OpensKeysInAnyLetterCase) {
+TEST_F(PosixRegistryTest, OpensKeysInAnyLetterCase) {
   HKEY key = nullptr;
   EXPECT_EQ(0, registry_.RegOpenKeyExA(LocalMachineKey(), "software\\SITE", 0,
                                        kKeyRead, &key));
@@ -289,7 +289,7 @@ TEST_F(FileRegistryTest, OpensKeysInAnyLetterCase) {
   EXPECT_EQ(0, registry_.RegCloseKey(root));
 }
 
-TEST_F(FileRegistryTest, ValueFitsOrLeavesDestinationUntouched) {
+TEST_F(PosixRegistryTest, ValueFitsOrLeavesDestinationUntouched) {
   EXPECT_EQ(std::string(259, 'a') + '\0',
             Query(registry_, "Software\\Site", "P259"));
   HKEY key = Open("Software\\Site");
@@ -306,7 +306,7 @@ TEST_F(FileRegistryTest, ValueFitsOrLeavesDestinationUntouched) {
             Query(registry_, "Software\\Site", "p260", 300));
 }
 
-TEST_F(FileRegistryTest, QueryConventions) {
+TEST_F(PosixRegistryTest, QueryConventions) {
   HKEY key = Open("Software\\Site");
   DWORD type = 0;
   DWORD size = 0;
@@ -350,7 +350,7 @@ class CountingSource : public RegistrySource {
   int* passes_;
 };
 
-TEST(FileRegistryLoadTest, NamedKeysComeFromOnePassOnFirstOpen) {
+TEST(PosixRegistryLoadTest, NamedKeysComeFromOnePassOnFirstOpen) {
   // A stale copy of the site key before the real one, a key not named, and
   // the file cut short in the site key's last value, narrow and UTF-16LE.
   const std::string narrow =
@@ -368,7 +368,7 @@ TEST(FileRegistryLoadTest, NamedKeysComeFromOnePassOnFirstOpen) {
     const std::string cut =
         text->substr(0, text->size() - (text == &wide ? 7 : 3));
     int passes = 0;
-    FileRegistry registry([&] {
+    PosixRegistry registry([&] {
       return RegistryFile(std::make_unique<CountingSource>(cut, &passes));
     });
     registry.Expect(named);
@@ -396,23 +396,23 @@ std::string TemporaryFile(const std::string& bytes) {
   return written ? path : "";
 }
 
-TEST(FileRegistryLoadTest, ReadsTheFileNamedByTheEnvironment) {
+TEST(PosixRegistryLoadTest, ReadsTheFileNamedByTheEnvironment) {
   const std::string path = TemporaryFile(Utf16LeFile(
       u"Windows Registry Editor Version "
       u"5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"x\"\r\n"));
   ASSERT_NE("", path);
   setenv("TALVANE_REGISTRY", path.c_str(), 1);
-  FileRegistry from_file;
+  PosixRegistry from_file;
   EXPECT_EQ(std::string("x\0", 2), Query(from_file, "K", "v"));
   std::remove(path.c_str());  // now missing
-  FileRegistry missing;
+  PosixRegistry missing;
   EXPECT_EQ("<no key>", Query(missing, "K", "v"));
   EXPECT_EQ("<no key>", Query(SystemRegistry(), "K", "v"));
   unsetenv("TALVANE_REGISTRY");
   EXPECT_EQ("/etc/opt/talvane/registry.reg", RegistryFilePath());
 }
 
-TEST(FileRegistryLoadTest, LargePipedAndDeviceFiles) {
+TEST(PosixRegistryLoadTest, LargePipedAndDeviceFiles) {
   // Many chunks, with keys at both ends, looked for from the end first.
   std::string text = V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n");
   while (text.size() < (3u << 20)) {
@@ -440,7 +440,7 @@ TEST(FileRegistryLoadTest, LargePipedAndDeviceFiles) {
       "REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"r\"=dword:00000005\n";
   ASSERT_EQ(ssize_t(piped.size()), write(fds[1], piped.data(), piped.size()));
   close(fds[1]);
-  FileRegistry registry([&fds] {
+  PosixRegistry registry([&fds] {
     return LoadRegistryFile("/proc/self/fd/" + std::to_string(fds[0]));
   });
   DWORD type = 0;
@@ -476,7 +476,7 @@ class CutWhileRead : public RegistrySource {
   mutable bool cut_ = false;
 };
 
-TEST(FileRegistryLoadTest, FileCutShortWhileReadEndsWhereReadingStopped) {
+TEST(PosixRegistryLoadTest, FileCutShortWhileReadEndsWhereReadingStopped) {
   // One key in the first chunk read, the other four chunks on.
   const std::string path = TemporaryFile(
       V5("[HKEY_LOCAL_MACHINE\\First]\r\n\"v\"=\"start\"\r\n") +
@@ -494,7 +494,7 @@ TEST(FileRegistryLoadTest, FileCutShortWhileReadEndsWhereReadingStopped) {
   std::remove(path.c_str());
 }
 
-TEST(FileRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
+TEST(PosixRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
   // A megabyte of hex data on one line, and more values than a key keeps:
   // sizes are whole, and a caller that can take a value gets all of it.
   std::string text = V5("[HKEY_LOCAL_MACHINE\\K]\n\"long\"=hex:");
@@ -502,7 +502,7 @@ TEST(FileRegistryLoadTest, LongValuesAndManyValuesAreCountedNotHeld) {
   text += "01\n";
   for (int i = 0; i < 1000; ++i)
     text += "\"v" + std::to_string(i) + "\"=\"" + std::string(250, 'x') + "\"\n";
-  FileRegistry registry([&text] { return RegistryFile::Parse(text); });
+  PosixRegistry registry([&text] { return RegistryFile::Parse(text); });
   HKEY key = nullptr;
   ASSERT_EQ(0, registry.RegOpenKeyExA(LocalMachineKey(), "K", 0, kKeyRead, &key));
   DWORD size = 0;

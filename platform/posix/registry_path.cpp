@@ -1,6 +1,4 @@
-#include "platform/posix/registry_path.h"
-
-#include "platform/posix/registry_text.h"
+#include "platform/posix/registry_internal.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/registry_scanner.h"
+#include "platform/posix/registry_internal.h"
 
 #include <utility>
 

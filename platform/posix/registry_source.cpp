@@ -1,4 +1,4 @@
-#include "platform/posix/registry_source.h"
+#include "platform/posix/registry_internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -32,7 +32,7 @@ class MemoryBytes : public RegistrySource {
 };
 
 // Read, never mapped: a file cut short or rewritten in place under a
-// mapping would stop the process at the first page no longer there. Read,
+// mapping would stop the process at the first page that is gone. Read,
 // it only ends sooner or reads torn, and no byte of it stays in memory
 // beyond the pass that read it.
 class FileBytes : public RegistrySource {

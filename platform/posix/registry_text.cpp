@@ -1,4 +1,4 @@
-#include "platform/posix/registry_text.h"
+#include "platform/posix/registry_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,13 +6,12 @@
 namespace platform {
 namespace {
 
-// Raw bytes read at a time: a 100 MB file is a few thousand reads.
+// Raw bytes read at a time, at most and at least.
 constexpr std::size_t kChunkBytes = std::size_t(1) << 16;
 constexpr std::size_t kSmallestChunkBytes = std::size_t(1) << 12;
 
-// A large file is read in chunks of 64 KiB; a small one in one read into a
-// buffer no larger than it needs, which the heap has room for: a launcher
-// starts faster for every fresh page of memory it does not touch.
+// A small file in one read, into a buffer no larger than it needs, so that
+// no fresh page of memory is touched for it.
 std::size_t ChunkBytesFor(const RegistrySource& source) {
   const std::uint64_t size = source.SizeWhenOpened() + 1;  // sees the end
   return std::size_t(std::clamp<std::uint64_t>(size, kSmallestChunkBytes,
@@ -134,8 +133,8 @@ std::size_t TextReader::PassByteOrderMark(std::string_view raw) {
 // utf16_text_ carries them over.
 std::string_view TextReader::DecodeUtf16(std::string_view raw) {
   if (decoded_ == nullptr) {
-    // At most 3 bytes of UTF-8 a unit, and what a pending one adds; not
-    // zeroed: pages never written stay out.
+    // 3 bytes of UTF-8 a unit and what a pending one adds; not zeroed, so
+    // that pages never written stay out.
     decoded_.reset(
         new char[chunk_bytes_ / 2 * 3 + 2 * Utf16LeToUtf8::kMaxBytes]);
   }

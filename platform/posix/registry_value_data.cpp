@@ -1,4 +1,4 @@
-#include "platform/posix/registry_value_data.h"
+#include "platform/posix/registry_internal.h"
 
 #include <utility>
 

@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "platform/heap.h"
-#include "platform/posix/group_name.h"
-#include "platform/posix/sid.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {
@@ -38,7 +37,9 @@ BOOL Fail(DWORD code) {
 }
 
 // Windows answers exactly 1 on success, and callers may test for it.
-BOOL Answer(DWORD code) { return code == kErrorSuccess ? 1 : Fail(code); }
+BOOL SucceedOrFail(DWORD code) {
+  return code == kErrorSuccess ? 1 : Fail(code);
+}
 
 HANDLE CurrentProcessPseudoHandle() {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
@@ -99,7 +100,7 @@ class PosixSecurity : public Security {
                          int* use) override {
     // Only the local group database is known here.
     if (system_name != nullptr) return Fail(kErrorNotSupported);
-    return Answer(LookupAccount(
+    return SucceedOrFail(LookupAccount(
         sid, [this](DWORD gid, std::string* found) {
           return RememberedGroupName(gid, found);
         },
@@ -138,7 +139,7 @@ class PosixSecurity : public Security {
       return Fail(kErrorInvalidParameter);
     }
     if ((open->access & kQueryRights) == 0) return Fail(kErrorAccessDenied);
-    return Answer(
+    return SucceedOrFail(
         WriteTokenGroups(open->groups, information, length, return_length));
   }
 
@@ -155,10 +156,9 @@ class PosixSecurity : public Security {
   DWORD GetLastError() override { return last_error; }
 
  private:
-  // The membership check asks for the Administrators group's name and then
-  // for the name of each of the process's groups, among which a member's
-  // comes back: the last name read answers that without opening the group
-  // database again. A failed lookup is not remembered.
+  // The last name read, which answers the membership check's lookup of the
+  // gid-0 group among the token's without opening the database again. A
+  // failed lookup is not remembered.
   DWORD RememberedGroupName(DWORD gid, std::string* name) {
     if (!remembered_ || remembered_gid_ != gid) {
       std::string found;

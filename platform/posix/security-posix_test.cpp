@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/sid.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {
@@ -46,12 +46,15 @@ TEST(SystemSecurityTest, SidAllocationAndLastError) {
   EXPECT_EQ(kErrorInvalidParameter, security.GetLastError());
 }
 
-// The real process: its groups and names come from this system.
+// The real process: its groups and names come from this system. The
+// Administrators SID is built as gorvanel builds it, and names the gid-0
+// group.
 TEST(SystemSecurityTest, CurrentProcessGroupsAndNames) {
   Security& security = SystemSecurity();
   PSID admins = nullptr;
-  ASSERT_NE(0, security.AllocateAndInitializeSid(&kNtAuthority, 2, 32, 544, 0,
-                                                 0, 0, 0, 0, 0, &admins));
+  ASSERT_NE(0, security.AllocateAndInitializeSid(
+                   &kNtAuthority, 2, kBuiltinDomainRid, kAdministratorsRid, 0,
+                   0, 0, 0, 0, 0, &admins));
   char name[256];
   char domain[256];
   DWORD name_size = sizeof name;

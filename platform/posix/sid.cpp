@@ -1,4 +1,6 @@
-#include "platform/posix/sid.h"
+// SIDs and the token's group record in Windows' layout, and the names this
+// system gives them, from plain values so that tests need no group database.
+#include "platform/posix/internal.h"
 
 #include <cstddef>
 #include <cstring>

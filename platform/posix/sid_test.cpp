@@ -1,4 +1,4 @@
-#include "platform/posix/sid.h"
+#include "platform/posix/internal.h"
 
 #include <cstring>
 #include <map>

@@ -1,4 +1,6 @@
-#include "platform/posix/signal_relay.h"
+// The launcher's signals passed on to the child it waits for, so that
+// stopping the launcher stops the Java VM as the signal meant to.
+#include "platform/posix/internal.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -9,8 +11,7 @@
 
 namespace {
 
-// The names are held in place, not pointed to, so that the table needs no
-// relocation at start.
+// Names held in place, not pointed to: the table needs no relocation.
 struct Relayed {
   int sig;
   char safeguard[32];  // as the trace names it
@@ -31,13 +32,11 @@ Previous g_previous[kCount];
 // The child's pid while signals are relayed to it, else 0.
 volatile sig_atomic_t g_child = 0;
 
-// The rule: TERM and HUP are always passed on. INT and QUIT are passed on
-// unless the terminal sent them: the terminal driver signals the whole
-// foreground process group, the child with the launcher, and its signals
-// alone carry si_code SI_KERNEL. Sent by kill(), tkill() or sigqueue()
-// (SI_USER, SI_TKILL, SI_QUEUE) they count as meant for the launcher alone,
-// even when kill() named the launcher's process group and the child so gets
-// them twice: the two cannot be told apart here.
+// TERM and HUP are always passed on; INT and QUIT unless the terminal sent
+// them (si_code SI_KERNEL), as it signals the child's process group too.
+// Sent by kill(), tkill() or sigqueue() they are passed on, even where
+// kill() named the process group and the child gets them twice: the two
+// cannot be told apart.
 bool FromTerminal(int sig, const siginfo_t* info) {
   return (sig == SIGINT || sig == SIGQUIT) && info->si_code == SI_KERNEL;
 }

@@ -1,4 +1,4 @@
-#include "platform/posix/signal_relay.h"
+#include "platform/posix/internal.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "platform/posix/text_mode.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 
@@ -20,11 +20,9 @@ struct TextStream {
 
 namespace {
 
-// Only a regular file (or a link to one) is read. Windows will not open a
-// directory as a file; here fopen would, and it would wait for a writer of
-// a FIFO, forever if none comes, and read a device such as /dev/zero as a
-// file of NUL bytes. Anything else than a regular file is not opened at
-// all: the call is then one that cannot open the file.
+// Only a regular file (or a link to one) opens. Windows opens no directory
+// as a file; fopen here would, would wait for a FIFO's writer, forever if
+// none comes, and would read /dev/zero as a file of NUL bytes.
 std::FILE* OpenRegularFile(const char* path) {
   struct stat info;
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;

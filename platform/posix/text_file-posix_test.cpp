@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/posix/test_programs.h"
+#include "platform/testing/scratch_dir.h"
 
 namespace platform {
 namespace {

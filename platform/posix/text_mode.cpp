@@ -1,4 +1,4 @@
-#include "platform/posix/text_mode.h"
+#include "platform/posix/internal.h"
 
 namespace platform {
 namespace {

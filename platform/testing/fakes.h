@@ -88,10 +88,10 @@ class FakeInterpreter : public platform::CommandInterpreter {
 class FakeHeap : public platform::Heap {
  public:
   void* Allocate(std::size_t size) override {
-    return Hand(nullptr, size, "allocate ");
+    return RecordAndReallocate(nullptr, size, "allocate ");
   }
   void* Reallocate(void* block, std::size_t size) override {
-    return Hand(block, size, "reallocate ");
+    return RecordAndReallocate(block, size, "reallocate ");
   }
   void Release(void* block) override {
     bad_releases += held.erase(block) == 0;
@@ -108,7 +108,7 @@ class FakeHeap : public platform::Heap {
 
  private:
   // A refused reallocation leaves the block held, as realloc does.
-  void* Hand(void* block, std::size_t size, const char* what) {
+  void* RecordAndReallocate(void* block, std::size_t size, const char* what) {
     requests.push_back(what + std::to_string(size));
     if (static_cast<int>(requests.size()) == fail_request) return nullptr;
     void* given = std::realloc(block, size);

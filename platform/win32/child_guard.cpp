@@ -1,4 +1,4 @@
-#include "platform/win32/child_guard.h"
+#include "platform/win32/internal.h"
 
 #include <windows.h>
 
@@ -19,7 +19,7 @@ void NotSetUp(const char* safeguard) {
 // flag the child would inherit: the Java VM must see Ctrl-C. Closing the
 // console, logging off and shutting down still end the launcher, and the
 // job the child with it.
-BOOL WINAPI KeepWaiting(DWORD event) {
+BOOL WINAPI KeepWaiting(::DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 

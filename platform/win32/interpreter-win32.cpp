@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/interpreter.h"
-#include "platform/win32/child_guard.h"
+#include "platform/win32/internal.h"
 
 namespace platform {
 namespace {

@@ -1,7 +1,6 @@
 // Process creation and waiting, straight through to the narrow Windows calls.
 #include "platform/process.h"
-#include "platform/win32/child_guard.h"
-#include "platform/win32/layout.h"
+#include "platform/win32/internal.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 // The registry, straight through to the narrow Windows calls.
 #include "platform/registry.h"
-#include "platform/win32/layout.h"
+#include "platform/win32/internal.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Well-known SIDs, account names and token groups, straight through to the
 // narrow Windows calls.
 #include "platform/security.h"
-#include "platform/win32/layout.h"
+#include "platform/win32/internal.h"
 
 namespace platform {
 namespace {

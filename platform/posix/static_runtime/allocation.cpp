@@ -1,10 +1,7 @@
-// The global allocation functions of a launcher linked with the C++ runtime
-// inside it. They do what the runtime's own do, but the runtime's archive
-// would put its copies far from the code that calls them, each in a part of
-// the program that a run would otherwise never touch: linked from here they
-// sit beside the launcher's code, and a run reads one page of code fewer.
-// Only the launchers link this file; the tests keep the runtime's, which a
-// sanitizer replaces.
+// The global allocation functions of a launcher that carries its C++
+// runtime, as the runtime's own, linked beside the launcher's code instead
+// of on pages a run would otherwise not touch (bench/RESULTS.md). The tests
+// keep the runtime's, which a sanitizer replaces.
 #include <cstdlib>
 #include <new>
 

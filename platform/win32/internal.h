@@ -1,5 +1,6 @@
-// Our spellings of Windows' types, codes and records are handed to Windows
-// as its own: the compiler proves here that the two agree.
+// The Windows forwarding layer's own: the proof that our spellings of
+// Windows' types, codes and records agree with Windows' own, and the guard
+// around a child the launcher waits for.
 #pragma once
 
 #include <windows.h>
@@ -46,3 +47,17 @@ static_assert(platform::kRegSz == REG_SZ &&
   static_assert(offsetof(ours, field) == offsetof(theirs, field) &&  \
                     sizeof(ours::field) == sizeof(theirs::field),    \
                 #theirs "::" #field)
+
+namespace platform {
+
+// Before a child starts: the launcher joins a job object that ends the
+// child with it, and keeps waiting through Ctrl-C and Ctrl-Break, which
+// reach the child through the console they share. A part that cannot be
+// set up is left out.
+void GuardChildren();
+
+// Once the child has ended: what it left running on purpose outlives the
+// launcher, and Ctrl-C is the launcher's own again.
+void ReleaseChildren();
+
+}  // namespace platform
