@@ -216,11 +216,25 @@ def lines(paths):
             f"{text(KERNEL_FLOOR)} the programs make: {newer})"]
 
 
+# Enterprise systems in service, their oldest kernel and C library, for
+# the description: a system is named when both meet the floors.
+SYSTEMS = (
+    ("RHEL and CentOS 7", (3, 10), (2, 17)),
+    ("RHEL, Rocky and Alma 8 to 10", (4, 18), (2, 28)),
+    ("SLES 12 and 15", (3, 12), (2, 22)),
+    ("Debian 10 to 13", (4, 19), (2, 28)),
+    ("Ubuntu 18.04 to 24.04", (4, 15), (2, 27)),
+)
+
+
 def description(paths):
     glibc, _ = glibc_floor(paths)
     kernel, _ = kernel_floor(paths)
+    named = [name for name, oldest_kernel, oldest_glibc in SYSTEMS
+             if oldest_kernel >= kernel and oldest_glibc >= glibc]
+    systems = f" Among them: {', '.join(named)}." if named else ""
     return (f"The programs run on Linux {text(kernel)} or later with the GNU "
-            f"C library {text(glibc)} or later.")
+            f"C library {text(glibc)} or later.{systems}")
 
 
 def depends(paths):
