@@ -12,12 +12,23 @@ package; tools/check_packages.py checks it.
 
 import hashlib
 import json
+import os
 import time
 import uuid
+from pathlib import Path
 
 import linux_floor
 
 PROPERTY = "talvane:"
+LOCKFILE = Path(__file__).resolve().parent / "sbom" / "package-lock.json"
+
+
+def validator_dir():
+    """Where tools/setup-deps.sh installs the CycloneDX library of
+    tools/sbom/package-lock.json: named by the lockfile's hash."""
+    cache = os.environ.get("LAUNCHER_ROOT_CACHE") or "/var/cache/talvane-launchers"
+    digest = hashlib.sha256(LOCKFILE.read_bytes()).hexdigest()[:16]
+    return Path(cache) / f"cyclonedx-{digest}"
 
 
 def sha256(path):

@@ -1,6 +1,7 @@
 'use strict'
 // Validates bills of materials against the CycloneDX 1.6 JSON schema that
-// the CycloneDX library ships, and each licence expression in them as SPDX.
+// the CycloneDX library ships, each licence expression in them as SPDX and
+// each package URL as one.
 //
 //   NODE_PATH=<dir>/node_modules node tools/sbom/validate.js BILL...
 //
@@ -9,6 +10,7 @@
 // per bill and exits 1 if any is invalid.
 const fs = require('fs')
 const CDX = require('@cyclonedx/cyclonedx-library')
+const { PackageURL } = require('packageurl-js')
 
 function expressions (bill) {
   const found = []
@@ -46,11 +48,19 @@ async function main (files) {
         problems.push(`not an SPDX licence expression: ${expression}`)
       }
     }
+    for (const component of bill.components || []) {
+      if (component.purl === undefined) continue
+      try {
+        PackageURL.fromString(component.purl)
+      } catch (error) {
+        problems.push(`not a package URL: ${component.purl}: ${error.message}`)
+      }
+    }
     if (problems.length > 0) {
       failed = true
       console.log(`${file}: INVALID\n  ${problems.join('\n  ')}`)
     } else {
-      console.log(`${file}: valid CycloneDX 1.6, licences SPDX`)
+      console.log(`${file}: valid CycloneDX 1.6, SPDX licences, package URLs`)
     }
   }
   process.exitCode = failed ? 1 : 0
