@@ -3,9 +3,9 @@
 # their manual pages. The top CMakeLists includes CPack after this file.
 include(GNUInstallDirs)
 
-# Only this component (and, as each format wants them, "notices" and
-# "debian" below) goes into the packages, so install rules that other parts
-# of the tree may add (demos, test helpers) stay out of them.
+# Only this component (and "bill", "notices" and "debian" below, as each
+# format wants them) goes into the packages, so install rules that other
+# parts of the tree may add (demos, test helpers) stay out of them.
 set(packaging_component launchers)
 
 # `cmake --install --strip` and cpack strip the programs as they install
@@ -47,10 +47,12 @@ find_package(Python3 COMPONENTS Interpreter)
 
 # The files each package carries besides the programs, made by
 # tools/package_files.py as cpack installs them, from what the programs'
-# links used (tools/linked_components.py reads their link maps):
+# links used (tools/linked_components.py reads their link maps), and left
+# out of a plain `cmake --install`:
 # - the bill of materials, of the programs as stripped, in every package
 #   (at the top of the ZIP, in share/doc/<package>/ elsewhere) and beside
-#   the packages in the tree's packages/;
+#   the packages in the tree's packages/ (component "bill", installed after
+#   the programs);
 # - the project's LICENSE and THIRD-PARTY-NOTICES, the copyright files of
 #   the linked packages and the licence texts they refer to, in full
 #   (component "notices": the ZIP at its top, the .tar.gz and the .rpm in
@@ -73,16 +75,20 @@ set(described --name ${package_name} --version ${PROJECT_VERSION}
               --homepage ${PROJECT_HOMEPAGE_URL})
 function(install_step component)
   list(JOIN ARGN "\" \"" command)
+  set(only_cpack)
+  if(NOT component STREQUAL packaging_component)
+    set(only_cpack EXCLUDE_FROM_ALL)
+  endif()
   install(CODE "execute_process(COMMAND \"${command}\" COMMAND_ERROR_IS_FATAL ANY)"
-          COMPONENT ${component})
+          COMPONENT ${component} ${only_cpack})
 endfunction()
 if(installed_programs)
-  install_step(${packaging_component} ${package_files} bill ${linked} ${described}
+  install_step(bill ${package_files} bill ${linked} ${described}
                --prefix ${installed} --bill ${bill_file}
                --copy ${CMAKE_BINARY_DIR}/packages/${CPACK_PACKAGE_FILE_NAME}.cdx.json
                --platform ${CPACK_SYSTEM_NAME} ${installed_programs})
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${notices_dir}
-          COMPONENT notices)
+          COMPONENT notices EXCLUDE_FROM_ALL)
   install_step(notices ${package_files} notices ${linked}
                --out ${installed}/${notices_dir}/THIRD-PARTY-NOTICES)
 endif()
@@ -103,7 +109,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Console launchers tarvo and gorvanel of the storage management server")
 set(CPACK_PACKAGE_CONTACT "${package_contact}")
 set(CPACK_INSTALL_CMAKE_PROJECTS
-    "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/")
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/"
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};bill;/")
 set(CPACK_LAUNCHERS_BUILD_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_LAUNCHERS_PROJECT ${PROJECT_NAME})
 set(CPACK_STRIP_FILES ON)

@@ -173,7 +173,7 @@ class Packages:
     """dpkg's database of a root ("/" for this machine's)."""
 
     def __init__(self, root):
-        self.root = Path(root or "/").resolve()
+        self.root = dpkg_root(Path(root or "/").resolve())
         self.admin = [f"--admindir={self.root}/var/lib/dpkg"] if root else []
         self.distro = release_codename(self.root)
 
@@ -244,6 +244,16 @@ class Packages:
         if not real.is_relative_to(self.root) or not real.is_file():
             raise LinkError(f"{path}: not in {self.root}")
         return real.read_text(encoding="utf-8", errors="replace")
+
+
+def dpkg_root(sysroot):
+    """The directory whose dpkg database installed a sysroot: the sysroot
+    itself, or the build root that holds it (a cross C library below
+    /usr/<triplet>)."""
+    for directory in (sysroot, *sysroot.parents):
+        if (directory / "var/lib/dpkg/status").is_file():
+            return directory
+    raise LinkError(f"{sysroot}: in no root with a dpkg database")
 
 
 def release_codename(root):
