@@ -3,7 +3,7 @@
 # tests with valgrind and inside the build root, the aarch64 programs'
 # tests under qemu-user, the fuzzers and the two-fold build of make
 # reproduce when CI=true, the Windows builds, and last make package with
-# the checks of its .rpm); `make demo` runs both
+# the checks of its packages); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Each target first
 # sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test
@@ -116,7 +116,7 @@ aarch64: deps-test
 # about a fault. The shipped leg comes after the cheaper checks, so that a
 # change they refuse does not first wait for the build root, and before
 # make reproduce, which builds against the same root.
-test: setup-test native asan lint shipped aarch64 fuzz-ci reproduce-ci windows rpm-check
+test: setup-test native asan lint shipped aarch64 fuzz-ci reproduce-ci windows package-check
 
 # The Debian 11 root that the shipped Linux programs are built against
 # (tools/build_root.py): made once per machine, as root, in
@@ -129,9 +129,11 @@ build-root: deps-package
 # Packages, in each build tree's packages/: the .tar.gz, .deb and .rpm of
 # the x86_64 and aarch64 Linux builds against the build root, the ZIP of the
 # 32-bit Windows build (the product; the x86_64 build only tests the same
-# code). Needs no Wine. Then build/packages/SHA256SUMS over the programs and packages, and
-# beside it the versions of the tools that made them and the build root's
-# packages (TOOL-VERSIONS).
+# code), each with the licences and the bill of materials of what its
+# programs' links used, the bill also beside them. Needs no Wine. Then
+# build/packages/SHA256SUMS over the programs, packages and bills, and
+# beside it the versions of the tools that made and check them and the
+# build root's packages (TOOL-VERSIONS).
 package: build-root
 	cmake --preset linux-x86_64
 	cmake --build --preset linux-x86_64
@@ -144,25 +146,31 @@ package: build-root
 	cpack --config build/windows-i686/CPackConfig.cmake
 	tools/release.py sums
 
-# The .rpm of each Linux build as make package leaves it (tools/check_rpm.py):
-# rpmlint, the .deb's header fields, no directory owned; as root, an install
-# into a scratch root, rpm -V, its programs run on a sample installation,
-# and its removal. As another user the install is skipped, and so is all of
-# it where there is no build root (only root makes one); with CI=true
-# either is a failure.
-.PHONY: rpm-check
-rpm-check: deps-test deps-package
+# The packages as make package leaves them. The .rpm of each Linux build
+# (tools/check_rpm.py): rpmlint, the .deb's header fields, no directory
+# owned but its own; as root, an install into a scratch root, rpm -V, its
+# programs run on a sample installation, and its removal. Every package
+# (tools/check_packages.py): lintian on each .deb; each bill of materials
+# valid CycloneDX 1.6 to the CycloneDX library, its components those of the
+# link maps, its programs those the packages hold; the licences in each.
+# Then the finding of what the link used, against a link map with one
+# member more (tools/linked_components_test.py). As another user the
+# .rpm's install is skipped, and so is all of it where there is no build
+# root (only root makes one); with CI=true either is a failure.
+.PHONY: package-check
+package-check: deps-test deps-package
 	@status=0; tools/build_root.py make >/dev/null || status=$$?; \
 	if [ $$status -eq 77 ]; then \
 	  if [ "$${CI:-}" = true ]; then \
-	    echo "make: CI=true needs the .rpm checks" >&2; \
+	    echo "make: CI=true needs the package checks" >&2; \
 	    exit 1; \
 	  fi; \
-	  echo "make: the .rpm checks skipped: no build root to build the packages"; \
+	  echo "make: the package checks skipped: no build root to build the packages"; \
 	  exit 0; \
 	fi; \
 	[ $$status -eq 0 ] || exit $$status; \
-	$(MAKE) --no-print-directory package && tools/check_rpm.py
+	$(MAKE) --no-print-directory package && tools/check_rpm.py && \
+	  tools/check_packages.py && python3 -B tools/linked_components_test.py
 
 # The same commit gives the same bytes: builds the programs and packages
 # twice, in two clones of HEAD at different paths, times, time zones, umasks,

@@ -1,8 +1,19 @@
 # Run by cpack for each package it makes (CPACK_PROJECT_CONFIG_FILE), once
-# the programs are built: the .deb's and the .rpm's description say which
+# the programs are built. The .deb's and the .rpm's description say which
 # systems the Linux programs run on, the C library and the kernel, and
 # their Depends and Requires the C library from that version on, as
 # measured from the programs themselves (tools/linux_floor.py).
+
+# The licences as each format carries them (cmake/packaging.cmake): the
+# .deb its copyright file and changelog, the others the full texts.
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(licence_component debian)
+else()
+  set(licence_component notices)
+endif()
+list(APPEND CPACK_INSTALL_CMAKE_PROJECTS ${CPACK_LAUNCHERS_BUILD_DIR}
+     ${CPACK_LAUNCHERS_PROJECT} ${licence_component} /)
+
 if(NOT CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
   return()
 endif()

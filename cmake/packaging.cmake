@@ -3,7 +3,8 @@
 # their manual pages. The top CMakeLists includes CPack after this file.
 include(GNUInstallDirs)
 
-# Only this component goes into the packages, so install rules that other
+# Only this component (and "bill", "notices" and "debian" below, as each
+# format wants them) goes into the packages, so install rules that other
 # parts of the tree may add (demos, test helpers) stay out of them.
 set(packaging_component launchers)
 
@@ -13,27 +14,105 @@ set(packaging_component launchers)
 install(CODE "set(ENV{SOURCE_DATE_EPOCH} ${REPRODUCIBLE_SOURCE_DATE_EPOCH})"
         COMPONENT ${packaging_component})
 
+set(package_name talvane-launchers)
+set(package_contact "Talvane launcher maintainers <launchers@talvane.example>")
+if(WIN32)
+  # The cross build's one target: 32-bit Windows.
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
+endif()
+set(CPACK_PACKAGE_FILE_NAME ${package_name}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+# Directories the install makes get 0755 whatever the umask: the .rpm,
+# which owns its own, keeps the modes it finds.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+    WORLD_READ WORLD_EXECUTE)
+
 foreach(program tarvo gorvanel)
   if(TARGET ${program})
     install(TARGETS ${program}
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
             COMPONENT ${packaging_component})
+    list(APPEND installed_programs
+         ${CMAKE_INSTALL_BINDIR}/${program}${CMAKE_EXECUTABLE_SUFFIX})
     if(NOT WIN32)
-      install(FILES ${CMAKE_SOURCE_DIR}/man/${program}.1
-              DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-              COMPONENT ${packaging_component})
+      list(APPEND manual_pages ${CMAKE_SOURCE_DIR}/man/${program}.1)
     endif()
   endif()
 endforeach()
 
-set(CPACK_PACKAGE_NAME talvane-launchers)
+# Python runs the install steps below and the packages' rewriting.
+find_package(Python3 COMPONENTS Interpreter)
+
+# The files each package carries besides the programs, made by
+# tools/package_files.py as cpack installs them, from what the programs'
+# links used (tools/linked_components.py reads their link maps), and left
+# out of a plain `cmake --install`:
+# - the bill of materials, of the programs as stripped, in every package
+#   (at the top of the ZIP, in share/doc/<package>/ elsewhere) and beside
+#   the packages in the tree's packages/ (component "bill", installed after
+#   the programs);
+# - the project's LICENSE and THIRD-PARTY-NOTICES, the copyright files of
+#   the linked packages and the licence texts they refer to, in full
+#   (component "notices": the ZIP at its top, the .tar.gz and the .rpm in
+#   share/licenses/<package>/);
+# - the .deb's copyright file in Debian's machine-readable format and its
+#   changelog.gz (component "debian").
+# cmake/package_systems.cmake picks the components of each format.
+if(WIN32)
+  set(notices_dir .)
+  set(bill_file sbom.cdx.json)
+else()
+  set(notices_dir ${CMAKE_INSTALL_DATADIR}/licenses/${package_name})
+  set(bill_file ${CMAKE_INSTALL_DATADIR}/doc/${package_name}/sbom.cdx.json)
+endif()
+set(package_files ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/package_files.py)
+set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}")
+set(linked --tree ${CMAKE_BINARY_DIR} --sysroot=${CMAKE_SYSROOT})
+set(described --name ${package_name} --version ${PROJECT_VERSION}
+              --epoch ${REPRODUCIBLE_SOURCE_DATE_EPOCH}
+              --homepage ${PROJECT_HOMEPAGE_URL})
+function(install_step component)
+  list(JOIN ARGN "\" \"" command)
+  set(only_cpack)
+  if(NOT component STREQUAL packaging_component)
+    set(only_cpack EXCLUDE_FROM_ALL)
+  endif()
+  install(CODE "execute_process(COMMAND \"${command}\" COMMAND_ERROR_IS_FATAL ANY)"
+          COMPONENT ${component} ${only_cpack})
+endfunction()
+if(installed_programs)
+  install_step(bill ${package_files} bill ${linked} ${described}
+               --prefix ${installed} --bill ${bill_file}
+               --copy ${CMAKE_BINARY_DIR}/packages/${CPACK_PACKAGE_FILE_NAME}.cdx.json
+               --platform ${CPACK_SYSTEM_NAME} ${installed_programs})
+  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${notices_dir}
+          COMPONENT notices EXCLUDE_FROM_ALL)
+  install_step(notices ${package_files} notices ${linked}
+               --out ${installed}/${notices_dir}/THIRD-PARTY-NOTICES)
+endif()
+if(manual_pages)
+  install_step(${packaging_component} ${package_files} man
+               --out ${installed}/${CMAKE_INSTALL_MANDIR}/man1 ${manual_pages})
+endif()
+if(NOT WIN32 AND installed_programs)
+  install_step(debian ${package_files} debian ${linked} ${described}
+               --doc ${installed}/${CMAKE_INSTALL_DATADIR}/doc/${package_name}
+               --contact ${package_contact})
+endif()
+
+set(CPACK_PACKAGE_NAME ${package_name})
 set(CPACK_PACKAGE_VENDOR Talvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Console launchers tarvo and gorvanel of the storage management server")
-set(CPACK_PACKAGE_CONTACT "Talvane launcher maintainers <launchers@talvane.example>")
+set(CPACK_PACKAGE_CONTACT "${package_contact}")
 set(CPACK_INSTALL_CMAKE_PROJECTS
-    "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/")
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};${packaging_component};/"
+    "${CMAKE_BINARY_DIR};${PROJECT_NAME};bill;/")
+set(CPACK_LAUNCHERS_BUILD_DIR ${CMAKE_BINARY_DIR})
+set(CPACK_LAUNCHERS_PROJECT ${PROJECT_NAME})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
@@ -41,7 +120,6 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 # rewritten with fixed order, times, owners and modes before they are
 # copied out (cmake/normalize_packages.cmake).
 # Python is needed only then: a build of the programs alone does without.
-find_package(Python3 COMPONENTS Interpreter)
 set(CPACK_LAUNCHERS_PYTHON "${Python3_EXECUTABLE}")
 set(CPACK_LAUNCHERS_RELEASE_SCRIPT ${CMAKE_SOURCE_DIR}/tools/release.py)
 set(CPACK_LAUNCHERS_SOURCE_DATE_EPOCH ${REPRODUCIBLE_SOURCE_DATE_EPOCH})
@@ -56,11 +134,8 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package_systems.cmake)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  # The cross build's one target: 32-bit Windows.
-  set(CPACK_SYSTEM_NAME win32)
 else()
   set(CPACK_GENERATOR "TGZ;DEB;RPM")
-  string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 endif()
 
 # Debian: installed below /usr, named the Debian way
@@ -107,30 +182,36 @@ set(CPACK_RPM_PACKAGE_AUTOREQPROV no)
 # Fixed below /usr, as the .deb: the programs read their registry from a
 # fixed path anyway. (cpack's default would make the .rpm relocatable.)
 set(CPACK_PACKAGE_RELOCATABLE OFF)
-# The package owns its four files, none of the directories they lie in,
-# which belong to the system (cpack leaves out /usr, /usr/bin, /usr/share).
+# The package owns its files and its own directories below
+# /usr/share/doc and /usr/share/licenses, none of the directories they lie
+# in, which belong to the system (cpack leaves out /usr, /usr/bin,
+# /usr/share, /usr/share/doc). The licence texts are marked as such
+# (%license), which rpm installs even where it leaves out documentation.
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/share/man /usr/share/man/man1)
-# Payload xz, which rpm 4.11 (RHEL 7, SLES 12) reads. Of rpmbuild's
-# steps after the install only the manual pages' compression is kept, done
-# here as those systems' own packages have it (gzip -9, no name or time;
-# the file list takes tarvo.1*): the programs are cpack's stripped copies,
-# as in the other packages. Every file gets the build's time, as in the
-# other packages: a checkout's files keep older times of their own. No
-# build-id links below /usr/lib/.build-id, which the package would own.
-# The header gets the build's time too (SOURCE_DATE_EPOCH, exported by
-# cmake/package_systems.cmake), a fixed build host and a packager.
+    /usr/share/man /usr/share/man/man1 /usr/share/licenses)
+set(CPACK_RPM_USER_FILELIST
+    "%license /usr/${notices_dir}/LICENSE"
+    "%license /usr/${notices_dir}/THIRD-PARTY-NOTICES")
+set(CPACK_RPM_DEFAULT_DIR_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+# Payload xz, which rpm 4.11 (RHEL 7, SLES 12) reads. None of rpmbuild's
+# steps after the install: the programs are cpack's stripped copies and the
+# manual pages are compressed, as in the other packages. Every file gets
+# the build's time, as in the other packages: a checkout's files keep older
+# times of their own. No build-id links below /usr/lib/.build-id, which the
+# package would own. The header gets the build's time too
+# (SOURCE_DATE_EPOCH, exported by cmake/package_systems.cmake), a fixed
+# build host and a packager.
 set(CPACK_RPM_COMPRESSION_TYPE xz)
-string(CONCAT CPACK_RPM_SPEC_INSTALL_POST
-       "gzip -9 -n %{buildroot}/usr/${CMAKE_INSTALL_MANDIR}/man1/*.1 && "
-       "find %{buildroot} -exec touch -h -d @${REPRODUCIBLE_SOURCE_DATE_EPOCH} {} +")
+set(CPACK_RPM_SPEC_INSTALL_POST
+    "find %{buildroot} -exec touch -h -d @${REPRODUCIBLE_SOURCE_DATE_EPOCH} {} +")
 set(CPACK_RPM_SPEC_MORE_DEFINE
 "%define packager ${CPACK_PACKAGE_CONTACT}
 %define _build_id_links none
 %define _buildhost localhost
 %define use_source_date_epoch_as_buildtime 1")
-# One entry, of the build's day, by the maintainers: cpack's default is an
-# unrelated one of 2010.
+# One entry, of the build's day (SOURCE_DATE_EPOCH, which string(TIMESTAMP)
+# takes), by the maintainers: cpack's default is an unrelated one of 2010.
+# The .deb's changelog.gz says the same (tools/package_files.py).
 string(TIMESTAMP rpm_changelog_day "%a %b %d %Y" UTC)
 set(CPACK_RPM_CHANGELOG_FILE ${CMAKE_BINARY_DIR}/rpm-changelog)
 file(WRITE ${CPACK_RPM_CHANGELOG_FILE}

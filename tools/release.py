@@ -7,18 +7,20 @@
         runs it on the packages it made (cmake/normalize_packages.cmake).
 
     tools/release.py sums [--build-dir build]
-        Writes BUILD/packages/SHA256SUMS over the programs and packages of
-        the Linux builds against the build root and of the 32-bit Windows
-        build (paths relative to BUILD: `cd build && sha256sum -c
-        packages/SHA256SUMS` checks them) and, beside it, TOOL-VERSIONS: the
-        commit, SOURCE_DATE_EPOCH, the versions of the tools that made
-        them, every package of the build root (tools/build_root.py), and
-        the oldest C library and kernel the Linux programs run on
-        (tools/linux_floor.py). `make package` runs it last.
+        Writes BUILD/packages/SHA256SUMS over the programs, packages and
+        bills of materials of the Linux builds against the build root and
+        of the 32-bit Windows build (paths relative to BUILD: `cd build &&
+        sha256sum -c packages/SHA256SUMS` checks them) and, beside it,
+        TOOL-VERSIONS: the commit, SOURCE_DATE_EPOCH, the versions of the
+        tools that made them and of those that check them, every package of
+        the build root (tools/build_root.py), and the oldest C library and
+        kernel the Linux programs run on (tools/linux_floor.py). `make
+        package` runs it last.
 """
 
 import argparse
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -32,6 +34,7 @@ from pathlib import Path
 import archives
 import build_root
 import linux_floor
+import sbom
 
 REPO = Path(__file__).resolve().parent.parent
 
@@ -89,6 +92,7 @@ def release_files(build):
     packages = []
     for tree, found in settings.items():
         directory = Path(found["CPACK_PACKAGE_DIRECTORY"])
+        packages.append(bill_of(found))
         if tree == WINDOWS:
             packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip"))
             continue
@@ -101,6 +105,13 @@ def release_files(build):
         raise ReleaseError("missing: " + ", ".join(missing) +
                            " (make package builds them)")
     return [f.resolve().relative_to(build.resolve()) for f in files], epochs.pop()
+
+
+def bill_of(settings):
+    """The bill of materials beside a tree's packages, the same as in each
+    of them (cmake/packaging.cmake)."""
+    return Path(settings["CPACK_PACKAGE_DIRECTORY"]) / \
+        (settings["CPACK_PACKAGE_FILE_NAME"] + ".cdx.json")
 
 
 def deb_of(settings):
@@ -195,18 +206,41 @@ def tool_lines(build):
     zlib = run([python, "-c", "import zlib; print(zlib.ZLIB_RUNTIME_VERSION)"]).strip()
     for what, program in (("cmake", linux["CMAKE_COMMAND"]),
                           ("cpack", linux["CMAKE_CPACK_COMMAND"]),
-                          ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild"),
-                          ("gzip (the .rpm's manual pages)", "gzip")):
+                          ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild")):
         program = shutil.which(program)
         if program:
             tools.append((what, program, first_line([program, "--version"])))
             files.append(program)
-    tools.append(("python3 (archives)", python,
+    tools.append(("python3 (archives, manual pages, notices, bills)", python,
                   first_line([python, "--version"]) + f", zlib {zlib}"))
     files.append(python)
+    # What make package-check checks the packages with.
+    for what, program in (("lintian", "lintian"), ("rpmlint", "rpmlint"),
+                          ("Node.js (the bills' validation)", "node")):
+        program = shutil.which(program)
+        if program:
+            tools.append((what, program, first_line([program, "--version"])))
+            files.append(program)
+    tools += validator_lines()
     # A build root's files belong to its packages, listed whole.
     files = [f for f in files if not any(Path(f).is_relative_to(r) for r in roots)]
     return tools, files, roots
+
+
+def validator_lines():
+    """The CycloneDX library and its schema validators that check the
+    bills (tools/sbom/package-lock.json), as installed."""
+    modules = sbom.validator_dir() / "node_modules"
+    lock = json.loads(sbom.LOCKFILE.read_text())
+    wanted = lock["packages"][""]["dependencies"]
+    lines = []
+    for name in sorted(wanted):
+        try:
+            version = json.loads((modules / name / "package.json").read_text())["version"]
+        except (OSError, ValueError, KeyError):
+            version = "not installed (tools/setup-deps.sh test installs it)"
+        lines.append((f"bill validation (npm): {name}", str(modules / name), version))
+    return lines
 
 
 def in_root(program, root):

@@ -12,6 +12,13 @@
 # packages. Only when packages still cannot be had does it stop, naming them
 # and the command to run.
 #
+# For the test target it also installs the CycloneDX library that checks
+# the packages' bills of materials, with its schema validators, at the
+# versions of tools/sbom/package-lock.json (npm ci), once per machine and
+# lockfile, into a directory of the build root's cache (LAUNCHER_ROOT_CACHE,
+# else /var/cache/talvane-launchers) that every account reads; npm's own
+# cache then serves a new lockfile's packages it has seen, offline.
+#
 # The Windows leg's Wine is wanted but not required: make test decides by
 # running it (tools/windows-leg.sh) and, unless CI=true, skips that leg
 # without it. The 32-bit Wine is asked for only where this kernel runs
@@ -23,6 +30,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 say() { echo "setup-deps: $*"; }
 
 required=()  # "command:package" or ":package"; the command, if there, will do
+validator=false  # the CycloneDX library (npm ci), for the test target
 wanted=()    # Wine and a locale's source, for the Windows leg
 wanted32=()  # the 32-bit Wine, apart: its i386 packages are the likeliest
              # to be refused, and the 64-bit leg does without them
@@ -49,11 +57,12 @@ for target in "$@"; do
   case $target in
     demo) need cmake:cmake g++:g++ make:make "${jdk[@]}" ;;
     test)
+      validator=true
       need "${native_build[@]}" "${jdk[@]}" "${clang[@]}" \
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
-           unshare:util-linux setpriv:util-linux rpmlint:rpmlint \
-           "${mingw_i686[@]}" "${mingw_x86_64[@]}" \
-           debootstrap:debootstrap "${aarch64[@]}"
+           unshare:util-linux setpriv:util-linux debootstrap:debootstrap \
+           rpmlint:rpmlint lintian:lintian node:nodejs npm:npm \
+           "${mingw_i686[@]}" "${mingw_x86_64[@]}" "${aarch64[@]}"
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
@@ -89,12 +98,47 @@ if ! command -v dpkg-query >/dev/null 2>&1; then
   exit 0
 fi
 
+# Where npm ci puts the CycloneDX library: named by the lockfile's hash,
+# so that a changed lockfile installs anew.
+validator_dir="${LAUNCHER_ROOT_CACHE:-/var/cache/talvane-launchers}/cyclonedx-$(
+  sha256sum < tools/sbom/package-lock.json | cut -c1-16)"
+validator_missing() {
+  $validator && [[ ! -f $validator_dir/node_modules/@cyclonedx/cyclonedx-library/package.json ]]
+}
+
+# npm ci into a scratch directory renamed into place when complete, so that
+# a run that dies leaves nothing half-made.
+install_validator() {
+  local scratch
+  say "installing the CycloneDX library and its schema validators into" \
+      "$validator_dir (npm ci, tools/sbom/package-lock.json)"
+  mkdir -p "$(dirname "$validator_dir")" &&
+  scratch=$(mktemp -d "$validator_dir.XXXXXX") &&
+  cp tools/sbom/package.json tools/sbom/package-lock.json "$scratch/" &&
+  (cd "$scratch" && npm ci --ignore-scripts --no-audit --no-fund \
+     --omit=optional --prefer-offline </dev/null) &&
+  chmod -R a+rX "$scratch" && rm -rf "$validator_dir" &&
+  mv "$scratch" "$validator_dir" && return 0
+  [[ -n ${scratch:-} ]] && rm -rf "$scratch"
+  say "could not install the CycloneDX library: npm ci failed in" \
+      "$validator_dir" >&2
+  return 1
+}
+
 say "checking what '$*' needs"
 mapfile -t missing < <(missing_of "${required[@]}")
 mapfile -t missing_wanted < <(missing_of "${wanted[@]}")
 mapfile -t missing_wanted32 < <(missing_of "${wanted32[@]}")
 all=("${missing[@]}" "${missing_wanted[@]}" "${missing_wanted32[@]}")
 if ((${#all[@]} == 0)); then
+  if validator_missing; then
+    if ((EUID != 0)); then
+      say "missing: the CycloneDX library in $validator_dir" >&2
+      say "as root, run: tools/setup-deps.sh $*" >&2
+      exit 1
+    fi
+    install_validator || exit 1
+  fi
   say "all there"
   exit 0
 fi
@@ -123,6 +167,11 @@ if ((EUID != 0)); then
       "${missing_wanted[*]} ${missing_wanted32[*]}"
   say "as root, run: $(install_command "${missing_wanted[@]}" \
                                         "${missing_wanted32[@]}")"
+  if validator_missing; then
+    say "missing: the CycloneDX library in $validator_dir; as root, run:" \
+        "tools/setup-deps.sh $*" >&2
+    exit 1
+  fi
   exit 0
 fi
 
@@ -173,5 +222,8 @@ if ((${#still[@]} > 0)); then
   say "could not install: ${still[*]}; fix the package sources, then run:" \
       "$(install_command "${still[@]}")" >&2
   exit 1
+fi
+if validator_missing; then
+  install_validator || exit 1
 fi
 say "done"

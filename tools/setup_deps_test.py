@@ -21,7 +21,8 @@ TOOLS = Path(__file__).resolve().parent
 # Only these host programs are reachable: a requirement met by a command is
 # then met only by what the stand-ins say is installed.
 HOST_PROGRAMS = ("bash", "sort", "grep", "dirname", "mktemp", "chmod", "rm",
-                 "timeout", "cat", "python3")
+                 "timeout", "cat", "python3", "sha256sum", "cut", "cp", "mv",
+                 "mkdir")
 
 STAND_IN = r'''#!/usr/bin/env python3
 import os, sys
@@ -62,6 +63,10 @@ elif tool == "apt-get" and args[0] == "install":
               file=sys.stderr)
         sys.exit(100)
     add("installed", packages)
+elif tool == "npm" and args[0] == "ci":
+    library = os.path.join("node_modules", "@cyclonedx", "cyclonedx-library")
+    os.makedirs(library)
+    open(os.path.join(library, "package.json"), "w").close()
 '''
 
 DEMO_PACKAGES = {"cmake", "g++", "make", "default-jdk-headless"}
@@ -82,7 +87,8 @@ class Machine:
         self.bin = root / "bin"
         self.state.mkdir()
         self.bin.mkdir()
-        for tool in ("apt-get", "dpkg", "dpkg-query"):
+        self.cache = root / "cache"
+        for tool in ("apt-get", "dpkg", "dpkg-query", "npm"):
             (self.bin / tool).write_text(STAND_IN)
             (self.bin / tool).chmod(0o755)
         for program in HOST_PROGRAMS:
@@ -97,7 +103,8 @@ class Machine:
 
     def run(self, script, *args, **env):
         full_env = {"PATH": str(self.bin), "FAKE_APT_STATE": str(self.state),
-                    "PROBE_32BIT_PROGRAM": str(self.cannot_run)}
+                    "PROBE_32BIT_PROGRAM": str(self.cannot_run),
+                    "LAUNCHER_ROOT_CACHE": str(self.cache)}
         full_env.update(env)
         return subprocess.run([str(TOOLS / script)] + list(args),
                               env=full_env, capture_output=True, text=True,
@@ -112,6 +119,9 @@ class Machine:
 
     def apt_calls(self):
         return [c for c in self.read("calls") if c.startswith("apt-get")]
+
+    def npm_calls(self):
+        return [c for c in self.read("calls") if c.startswith("npm")]
 
 
 class SetupCase(unittest.TestCase):
@@ -162,6 +172,15 @@ class InstallTest(SetupCase):
         self.assertNotIn("wine32:i386", self.machine.installed())
         self.assertEqual(self.machine.read("architectures"), [])
         self.assertIn("wine64", self.machine.installed())
+
+    def test_the_bill_validator_is_installed_from_the_lockfile_once(self):
+        self.assertEqual(self.setup_deps("test").returncode, 0, self.describe)
+        self.assertEqual(len(self.machine.npm_calls()), 1, self.describe)
+        self.assertIn("npm ci ", self.machine.npm_calls()[0])
+        calls = self.machine.apt_calls() + self.machine.npm_calls()
+        self.assertEqual(self.setup_deps("test").returncode, 0, self.describe)
+        self.assertEqual(self.machine.apt_calls() + self.machine.npm_calls(),
+                         calls, "apt or npm called again")
 
     def test_a_32bit_wine_that_cannot_be_had_leaves_the_rest(self):
         runs = str(self.machine.runs)
