@@ -267,6 +267,17 @@ def release_codename(root):
 
 # --- The programs' components ----------------------------------------------
 
+def _links(path):
+    """path and each link it leads through: the link may name a library by
+    its development link (libm.so on aarch64), whose target's name
+    (libm.so.6) is the one the program needs."""
+    chain = [path]
+    while os.path.islink(chain[-1]) and len(chain) < 8:
+        target = os.readlink(chain[-1])
+        chain.append(os.path.join(os.path.dirname(chain[-1]), target))
+    return chain
+
+
 def program_inputs(tree, packages, program):
     """{file as inside the root: what of it the link used} of one program:
     archive members ("archive(member)"), object files, and the shared
@@ -289,7 +300,8 @@ def program_inputs(tree, packages, program):
             used.setdefault((inside, "static"), set()).add(inside)
     needed = needed_libraries(program)
     for name in needed:
-        found = [p for p in loaded if os.path.basename(p) == name]
+        found = [link for p in loaded for link in _links(p)
+                 if os.path.basename(link) == name]
         if not found:
             raise LinkError(f"{program.name} needs {name}, which its link map "
                             "does not name")
