@@ -34,6 +34,7 @@ show here.
 import re
 import subprocess
 import sys
+import textwrap
 from pathlib import Path
 
 KERNEL_FLOOR = (3, 10)
@@ -233,8 +234,10 @@ def description(paths):
     named = [name for name, oldest_kernel, oldest_glibc in SYSTEMS
              if oldest_kernel >= kernel and oldest_glibc >= glibc]
     systems = f" Among them: {', '.join(named)}." if named else ""
-    return (f"The programs run on Linux {text(kernel)} or later with the GNU "
-            f"C library {text(glibc)} or later.{systems}")
+    # Lines a package's description keeps as they are (rpmlint: 79 at most).
+    return textwrap.fill(f"The programs run on Linux {text(kernel)} or later "
+                         f"with the GNU C library {text(glibc)} or later."
+                         f"{systems}", 72)
 
 
 def depends(paths):
