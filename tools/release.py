@@ -30,6 +30,7 @@ import zipfile
 from pathlib import Path
 
 import archives
+import authenticode
 import build_root
 import linux_floor
 
@@ -91,6 +92,7 @@ def release_files(build):
         directory = Path(found["CPACK_PACKAGE_DIRECTORY"])
         if tree == WINDOWS:
             packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip"))
+            packages += detached_signatures(build, packages[-1])
             continue
         packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"))
         packages.append(deb_of(found))
@@ -101,6 +103,38 @@ def release_files(build):
         raise ReleaseError("missing: " + ", ".join(missing) +
                            " (make package builds them)")
     return [f.resolve().relative_to(build.resolve()) for f in files], epochs.pop()
+
+
+def zip_of(build):
+    """The ZIP of the Windows build."""
+    found = cpack_settings(build / WINDOWS)
+    return Path(found["CPACK_PACKAGE_DIRECTORY"]) / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip")
+
+
+def detached_signatures(build, zip_path):
+    """The detached signatures of the ZIP's programs (make sign) where the
+    ZIP holds signed ones, else none."""
+    if not zip_path.is_file():
+        return []
+    signed = [member for member, data in authenticode.programs(zip_path).items()
+              if authenticode.is_signed(data)]
+    return [authenticode.signature_path(build / "packages", zip_path, member)
+            for member in signed]
+
+
+def remake_bill(build, package):
+    """Makes the bill of materials of a package again for its bytes, after
+    make sign put the signed programs into it. This tree makes no bill:
+    where none lies beside the package there is nothing to remake; one
+    that does would describe the unsigned bytes, which is an error."""
+    stem = package.name.rsplit(".", 1)[0]
+    bills = [p for directory in (package.parent, build / "packages")
+             for p in sorted(directory.glob(stem + "*"))
+             if re.search(r"cdx|bom", p.name, re.I)]
+    if bills:
+        raise ReleaseError(f"{', '.join(map(str, bills))}: a bill of materials "
+                           f"of {package.name} that this tree cannot make again")
+    print(f"release: no bill of materials of {package.name} to make again")
 
 
 def deb_of(settings):
@@ -147,8 +181,14 @@ def run(command):
 
 
 def first_line(command):
-    lines = run(command).splitlines()
-    return lines[0].strip() if lines else "(no version)"
+    """The version line of a program; one that ends in a colon goes on
+    on the next (osslsigncode's names the OpenSSL it uses there)."""
+    lines = [line.strip() for line in run(command).splitlines()]
+    if not lines:
+        return "(no version)"
+    if lines[0].endswith(":") and len(lines) > 1:
+        return f"{lines[0]} {lines[1]}"
+    return lines[0]
 
 
 def tool_lines(build):
@@ -196,7 +236,11 @@ def tool_lines(build):
     for what, program in (("cmake", linux["CMAKE_COMMAND"]),
                           ("cpack", linux["CMAKE_CPACK_COMMAND"]),
                           ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild"),
-                          ("gzip (the .rpm's manual pages)", "gzip")):
+                          ("gzip (the .rpm's manual pages)", "gzip"),
+                          # It puts the signatures into the Windows programs
+                          # (make sign) and, for anyone checking a release,
+                          # the published ones into the rebuilt programs.
+                          ("osslsigncode", "osslsigncode")):
         program = shutil.which(program)
         if program:
             tools.append((what, program, first_line([program, "--version"])))
@@ -265,12 +309,39 @@ def source_line():
     return f"commit {commit}" + (", with uncommitted changes" if dirty else "")
 
 
-def write_sums(build):
+def sums_text(build, files):
+    """SHA256SUMS of files, paths relative to build."""
+    return "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
+
+
+def replace_text(path, text):
+    """Writes a file anew and renames it into place: a link to the old
+    file keeps the old text."""
+    scratch = path.with_name(path.name + ".writing")
+    scratch.write_text(text)
+    os.replace(scratch, path)
+
+
+def write_sums(build, tool_versions=True):
+    """SHA256SUMS and, unless told otherwise, TOOL-VERSIONS. make sign
+    writes the sums only: TOOL-VERSIONS is the build's, and it names the
+    osslsigncode that the signing and any check of it use."""
     files, epoch = release_files(build)
     out = build / "packages"
     out.mkdir(exist_ok=True)
-    sums = "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
-    (out / "SHA256SUMS").write_text(sums)
+    # Signatures of what these sums no longer list: the old SHA256SUMS's,
+    # and those of programs that an unsigned ZIP no longer holds.
+    listed = {(build / f).resolve() for f in files}
+    for stale in [out / "SHA256SUMS.asc",
+                  *out.glob("*" + authenticode.SIGNATURE_SUFFIX)]:
+        if stale.resolve() not in listed:
+            stale.unlink(missing_ok=True)
+    sums = sums_text(build, files)
+    replace_text(out / "SHA256SUMS", sums)
+    print(f"release: {out / 'SHA256SUMS'}:")
+    print(sums, end="")
+    if not tool_versions:
+        return
 
     tools, owned, roots = tool_lines(build)
     when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(int(epoch)))
@@ -295,9 +366,7 @@ def write_sums(build):
             raise ReleaseError(f"the Linux programs' floor: {error}") from error
         lines += ["", f"The Linux programs of {tree} run on:"]
         lines += [f"  {line}" for line in floor]
-    (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
-    print(f"release: {out / 'SHA256SUMS'}:")
-    print(sums, end="")
+    replace_text(out / "TOOL-VERSIONS", "\n".join(lines) + "\n")
     print(f"release: tool versions in {out / 'TOOL-VERSIONS'}")
 
 
