@@ -2,8 +2,9 @@
 # tests, the same under sanitizers, static analysis, the shipped programs'
 # tests with valgrind and inside the build root, the aarch64 programs'
 # tests under qemu-user, the fuzzers and the two-fold build of make
-# reproduce when CI=true, the Windows builds, and last make package with
-# the checks of its .rpm); `make demo` runs both
+# reproduce when CI=true, the Windows builds, make package with the checks
+# of its .rpm, and last make sign and make verify-release with throw-away
+# keys); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Each target first
 # sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test

@@ -9,12 +9,14 @@
     tools/release.py sums [--build-dir build]
         Writes BUILD/packages/SHA256SUMS over the programs and packages of
         the Linux builds against the build root and of the 32-bit Windows
-        build (paths relative to BUILD: `cd build && sha256sum -c
-        packages/SHA256SUMS` checks them) and, beside it, TOOL-VERSIONS: the
-        commit, SOURCE_DATE_EPOCH, the versions of the tools that made
-        them, every package of the build root (tools/build_root.py), and
-        the oldest C library and kernel the Linux programs run on
-        (tools/linux_floor.py). `make package` runs it last.
+        build, and the detached signatures of the ZIP's programs once they
+        are signed (make sign; paths relative to BUILD: `cd build &&
+        sha256sum -c packages/SHA256SUMS` checks them) and, beside it,
+        TOOL-VERSIONS: the commit, SOURCE_DATE_EPOCH, the versions of the
+        tools that made them, every package of the build root
+        (tools/build_root.py), and the oldest C library and kernel the
+        Linux programs run on (tools/linux_floor.py). `make package` runs
+        it last.
 """
 
 import argparse

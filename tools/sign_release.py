@@ -275,6 +275,9 @@ def main():
     parser.add_argument("--build-dir", type=Path, default=REPO / "build")
     args = parser.parse_args()
     keys, problems = keys_from(os.environ)
+    # Read once: no program started from here on gets them.
+    for variable in authenticode.SECRETS:
+        os.environ.pop(variable, None)
     if keys is None:
         print("sign: nothing signed, nothing changed; make sign needs:",
               *problems, sep="\n  ", file=sys.stderr)

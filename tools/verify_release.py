@@ -210,7 +210,9 @@ def redo(rebuilt, published, ca, scratch):
             authenticode.attach(scratch / name, source, scratch / f"signed-{name}", ca)
             signed[member] = (scratch / f"signed-{name}").read_bytes()
         except authenticode.SigningError as error:
-            differences[str(zip_relative)] = f"{member}: {error}"
+            last = str(error).strip().splitlines()[-1]
+            differences[str(zip_relative)] = (f"the published signature of {member} "
+                                              f"does not fit the rebuilt program ({last})")
     (redone / zip_relative).unlink()
     authenticode.remake_zip(rebuilt / zip_relative, signed, int(epoch),
                             redone / zip_relative)
