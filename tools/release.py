@@ -316,14 +316,6 @@ def sums_text(build, files):
     return "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
 
 
-def replace_text(path, text):
-    """Writes a file anew and renames it into place: a link to the old
-    file keeps the old text."""
-    scratch = path.with_name(path.name + ".writing")
-    scratch.write_text(text)
-    os.replace(scratch, path)
-
-
 def write_sums(build, tool_versions=True):
     """SHA256SUMS and, unless told otherwise, TOOL-VERSIONS. make sign
     writes the sums only: TOOL-VERSIONS is the build's, and it names the
@@ -339,7 +331,7 @@ def write_sums(build, tool_versions=True):
         if stale.resolve() not in listed:
             stale.unlink(missing_ok=True)
     sums = sums_text(build, files)
-    replace_text(out / "SHA256SUMS", sums)
+    (out / "SHA256SUMS").write_text(sums)
     print(f"release: {out / 'SHA256SUMS'}:")
     print(sums, end="")
     if not tool_versions:
@@ -368,7 +360,7 @@ def write_sums(build, tool_versions=True):
             raise ReleaseError(f"the Linux programs' floor: {error}") from error
         lines += ["", f"The Linux programs of {tree} run on:"]
         lines += [f"  {line}" for line in floor]
-    replace_text(out / "TOOL-VERSIONS", "\n".join(lines) + "\n")
+    (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
     print(f"release: tool versions in {out / 'TOOL-VERSIONS'}")
 
 
