@@ -283,9 +283,9 @@ def check_signatures(published, files, ca, key, scratch):
             failed += 1
             print("    " + "\n    ".join(output.strip().splitlines()[-6:]))
 
-    zip_relative = next(f for f in files if f.endswith(".zip"))
-    zip_path = published.path(zip_relative)
-    for member, data in authenticode.programs(zip_path).items():
+    zip_path = published.path(next(f for f in files if f.endswith(".zip")))
+    signed = authenticode.programs(zip_path) if zip_path else {}
+    for member, data in signed.items():
         program = scratch / "published" / member
         program.parent.mkdir(parents=True, exist_ok=True)
         program.write_bytes(data)
