@@ -2,8 +2,9 @@
 # tests, the same under sanitizers, static analysis, the shipped programs'
 # tests with valgrind and inside the build root, the aarch64 programs'
 # tests under qemu-user, the fuzzers and the two-fold build of make
-# reproduce when CI=true, the Windows builds, and last make package with
-# the checks of its packages); `make demo` runs both
+# reproduce when CI=true, the Windows builds, make package with the checks
+# of its packages, and last make sign and make verify-release with
+# throw-away keys); `make demo` runs both
 # launchers on a sample installation with a real Java VM. Each target first
 # sets up what it needs (tools/setup-deps.sh).
 .DEFAULT_GOAL := test
@@ -11,7 +12,8 @@
 # The legs run one after the other, native first, even under make -j.
 .NOTPARALLEL:
 
-DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package deps-reproduce
+DEPS := deps-demo deps-test deps-fuzz deps-bench deps-package deps-reproduce \
+        deps-sign
 .PHONY: $(DEPS)
 $(DEPS): deps-%:
 	@tools/setup-deps.sh $*
@@ -116,7 +118,8 @@ aarch64: deps-test
 # about a fault. The shipped leg comes after the cheaper checks, so that a
 # change they refuse does not first wait for the build root, and before
 # make reproduce, which builds against the same root.
-test: setup-test native asan lint shipped aarch64 fuzz-ci reproduce-ci windows package-check
+test: setup-test native asan lint shipped aarch64 fuzz-ci reproduce-ci windows \
+      package-check sign-check
 
 # The Debian 11 root that the shipped Linux programs are built against
 # (tools/build_root.py): made once per machine, as root, in
@@ -171,6 +174,47 @@ package-check: deps-test deps-package
 	[ $$status -eq 0 ] || exit $$status; \
 	$(MAKE) --no-print-directory package && tools/check_rpm.py && \
 	  tools/check_packages.py && python3 -B tools/linked_components_test.py
+
+# The release that make package left signed in place (tools/sign_release.py),
+# with the keys that the environment names (SIGN_PKCS11_MODULE,
+# SIGN_PKCS11_KEY, SIGN_CERT and SIGN_PIN_FILE, or SIGN_PKCS12 and
+# SIGN_PASSWORD_FILE; GPG_KEY): the Windows programs in the ZIP and their
+# detached signatures, the .rpm packages, SHA256SUMS. Without them it says
+# what it needs and changes nothing.
+.PHONY: sign verify-release sign-check
+sign: deps-sign
+	tools/sign_release.py
+
+# A published release against the commit it names (tools/verify_release.py):
+# rebuilt, the published signatures put into the rebuilt programs, every
+# file compared, every signature checked. RELEASE names the published
+# files, CA the certificate authority of the Windows programs' signatures,
+# OPENPGP_KEY the public key of SHA256SUMS and the .rpm packages.
+verify-release: deps-reproduce deps-sign
+	@if [ -z "$(RELEASE)" ] || [ -z "$(CA)" ] || [ -z "$(OPENPGP_KEY)" ]; then \
+	  echo "make: verify-release needs RELEASE=<the published files>" \
+	       "CA=<their certificate authority, PEM>" \
+	       "OPENPGP_KEY=<their OpenPGP public key>" >&2; \
+	  exit 2; \
+	fi
+	tools/verify_release.py --release "$(RELEASE)" --ca "$(CA)" \
+	  --openpgp-key "$(OPENPGP_KEY)"
+
+# make sign and make verify-release with throw-away keys (a SoftHSM2 token,
+# a PKCS#12 file, an OpenPGP key) on a copy of make package's release
+# (tools/signing_test.py), made first where it is missing or signed. A
+# missing tool skips it, saying why, except with CI=true.
+sign-check: deps-test
+	@set -e; \
+	if [ ! -f build/packages/SHA256SUMS ] || [ -f build/packages/SHA256SUMS.asc ]; then \
+	  $(MAKE) --no-print-directory package; \
+	fi; \
+	status=0; python3 -B tools/signing_test.py || status=$$?; \
+	if [ $$status = 77 ]; then \
+	  echo "make: the signing checks skipped"; \
+	  exit 0; \
+	fi; \
+	exit $$status
 
 # The same commit gives the same bytes: builds the programs and packages
 # twice, in two clones of HEAD at different paths, times, time zones, umasks,

@@ -9,13 +9,14 @@
     tools/release.py sums [--build-dir build]
         Writes BUILD/packages/SHA256SUMS over the programs, packages and
         bills of materials of the Linux builds against the build root and
-        of the 32-bit Windows build (paths relative to BUILD: `cd build &&
-        sha256sum -c packages/SHA256SUMS` checks them) and, beside it,
-        TOOL-VERSIONS: the commit, SOURCE_DATE_EPOCH, the versions of the
-        tools that made them and of those that check them, every package of
-        the build root (tools/build_root.py), and the oldest C library and
-        kernel the Linux programs run on (tools/linux_floor.py). `make
-        package` runs it last.
+        of the 32-bit Windows build, and the detached signatures of the
+        ZIP's programs once they are signed (make sign; paths relative to
+        BUILD: `cd build && sha256sum -c packages/SHA256SUMS` checks them)
+        and, beside it, TOOL-VERSIONS: the commit, SOURCE_DATE_EPOCH, the
+        versions of the tools that made them and of those that check them,
+        every package of the build root (tools/build_root.py), and the
+        oldest C library and kernel the Linux programs run on
+        (tools/linux_floor.py). `make package` runs it last.
 """
 
 import argparse
@@ -32,6 +33,7 @@ import zipfile
 from pathlib import Path
 
 import archives
+import authenticode
 import build_root
 import linux_floor
 import sbom
@@ -95,6 +97,7 @@ def release_files(build):
         packages.append(bill_of(found))
         if tree == WINDOWS:
             packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip"))
+            packages += detached_signatures(build, packages[-1])
             continue
         packages.append(directory / (found["CPACK_PACKAGE_FILE_NAME"] + ".tar.gz"))
         packages.append(deb_of(found))
@@ -112,6 +115,49 @@ def bill_of(settings):
     of them (cmake/packaging.cmake)."""
     return Path(settings["CPACK_PACKAGE_DIRECTORY"]) / \
         (settings["CPACK_PACKAGE_FILE_NAME"] + ".cdx.json")
+
+
+def zip_of(build):
+    """The ZIP of the Windows build."""
+    found = cpack_settings(build / WINDOWS)
+    return Path(found["CPACK_PACKAGE_DIRECTORY"]) / (found["CPACK_PACKAGE_FILE_NAME"] + ".zip")
+
+
+def detached_signatures(build, zip_path):
+    """The detached signatures of the ZIP's programs (make sign) where the
+    ZIP holds signed ones, else none."""
+    if not zip_path.is_file():
+        return []
+    signed = [member for member, data in authenticode.programs(zip_path).items()
+              if authenticode.is_signed(data)]
+    return [authenticode.signature_path(build / "packages", zip_path, member)
+            for member in signed]
+
+
+def remake_bill(package, epoch):
+    """The ZIP's bill of materials made again for the programs it holds
+    (make sign put signed ones there): each program's SHA-256 is that of
+    its bytes in the ZIP, in the bill beside the ZIP and in the one in it;
+    nothing else changes."""
+    beside = package.with_suffix(".cdx.json")
+    document = json.loads(beside.read_text())
+    held = {member.rsplit("/", 1)[-1]: data
+            for member, data in authenticode.programs(package).items()}
+    for component in document["components"]:
+        if component["type"] == "application":
+            digest = hashlib.sha256(held[component["name"]]).hexdigest()
+            component["hashes"] = [{"alg": "SHA-256", "content": digest}]
+    text = sbom.dumps(document)
+    beside.unlink()  # a link to the rebuild's, where a release is verified
+    beside.write_text(text)
+    with zipfile.ZipFile(package) as archive:
+        inside = [m for m in archive.namelist() if m.endswith("/sbom.cdx.json")]
+    if len(inside) != 1:
+        raise ReleaseError(f"{package.name}: one bill of materials expected in it")
+    remade = package.with_suffix(".remade")
+    authenticode.remake_zip(package, {inside[0]: text.encode()}, int(epoch), remade)
+    os.replace(remade, package)
+    print(f"release: the bill of materials of {package.name} made again")
 
 
 def deb_of(settings):
@@ -158,8 +204,14 @@ def run(command):
 
 
 def first_line(command):
-    lines = run(command).splitlines()
-    return lines[0].strip() if lines else "(no version)"
+    """The version line of a program; one that ends in a colon goes on
+    on the next (osslsigncode's names the OpenSSL it uses there)."""
+    lines = [line.strip() for line in run(command).splitlines()]
+    if not lines:
+        return "(no version)"
+    if lines[0].endswith(":") and len(lines) > 1:
+        return f"{lines[0]} {lines[1]}"
+    return lines[0]
 
 
 def tool_lines(build):
@@ -206,7 +258,11 @@ def tool_lines(build):
     zlib = run([python, "-c", "import zlib; print(zlib.ZLIB_RUNTIME_VERSION)"]).strip()
     for what, program in (("cmake", linux["CMAKE_COMMAND"]),
                           ("cpack", linux["CMAKE_CPACK_COMMAND"]),
-                          ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild")):
+                          ("dpkg", "dpkg"), ("rpmbuild", "rpmbuild"),
+                          # It puts the signatures into the Windows programs
+                          # (make sign) and, for anyone checking a release,
+                          # the published ones into the rebuilt programs.
+                          ("osslsigncode", "osslsigncode")):
         program = shutil.which(program)
         if program:
             tools.append((what, program, first_line([program, "--version"])))
@@ -299,12 +355,31 @@ def source_line():
     return f"commit {commit}" + (", with uncommitted changes" if dirty else "")
 
 
-def write_sums(build):
+def sums_text(build, files):
+    """SHA256SUMS of files, paths relative to build."""
+    return "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
+
+
+def write_sums(build, tool_versions=True):
+    """SHA256SUMS and, unless told otherwise, TOOL-VERSIONS. make sign
+    writes the sums only: TOOL-VERSIONS is the build's, and it names the
+    osslsigncode that the signing and any check of it use."""
     files, epoch = release_files(build)
     out = build / "packages"
     out.mkdir(exist_ok=True)
-    sums = "".join(f"{sha256(build / f)}  {f}\n" for f in sorted(files))
+    # Signatures of what these sums no longer list: the old SHA256SUMS's,
+    # and those of programs that an unsigned ZIP no longer holds.
+    listed = {(build / f).resolve() for f in files}
+    for stale in [out / "SHA256SUMS.asc",
+                  *out.glob("*" + authenticode.SIGNATURE_SUFFIX)]:
+        if stale.resolve() not in listed:
+            stale.unlink(missing_ok=True)
+    sums = sums_text(build, files)
     (out / "SHA256SUMS").write_text(sums)
+    print(f"release: {out / 'SHA256SUMS'}:")
+    print(sums, end="")
+    if not tool_versions:
+        return
 
     tools, owned, roots = tool_lines(build)
     when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(int(epoch)))
@@ -330,8 +405,6 @@ def write_sums(build):
         lines += ["", f"The Linux programs of {tree} run on:"]
         lines += [f"  {line}" for line in floor]
     (out / "TOOL-VERSIONS").write_text("\n".join(lines) + "\n")
-    print(f"release: {out / 'SHA256SUMS'}:")
-    print(sums, end="")
     print(f"release: tool versions in {out / 'TOOL-VERSIONS'}")
 
 

@@ -4,7 +4,8 @@
 # there it calls no apt command at all. Each step says in one line what it
 # does.
 #
-#   tools/setup-deps.sh TARGET...   demo, test, fuzz, bench, package, reproduce
+#   tools/setup-deps.sh TARGET...   demo, test, fuzz, bench, package, reproduce,
+#                                   sign
 #
 # A package list that cannot be fetched (a mirror in the middle of a sync)
 # is a warning: the install goes on with the lists that are there. An
@@ -52,6 +53,11 @@ clang=(clang:clang :libclang-rt-dev)
 # and their tests run under qemu-user, their listing at the build included.
 aarch64=(aarch64-linux-gnu-as:binutils-aarch64-linux-gnu
          qemu-aarch64:qemu-user)
+# make sign: osslsigncode signs the Windows programs, with a key in a token
+# through OpenSSL's PKCS#11 engine; gpg and rpmsign sign SHA256SUMS and the
+# .rpm packages.
+signing=(osslsigncode:osslsigncode :libengine-pkcs11-openssl gpg:gnupg
+         rpmsign:rpm)
 
 for target in "$@"; do
   case $target in
@@ -62,7 +68,9 @@ for target in "$@"; do
            valgrind:valgrind clang-tidy:clang-tidy cppcheck:cppcheck \
            unshare:util-linux setpriv:util-linux debootstrap:debootstrap \
            rpmlint:rpmlint lintian:lintian node:nodejs npm:npm \
-           "${mingw_i686[@]}" "${mingw_x86_64[@]}" "${aarch64[@]}"
+           "${mingw_i686[@]}" "${mingw_x86_64[@]}" "${aarch64[@]}" \
+           "${signing[@]}" openssl:openssl softhsm2-util:softhsm2 \
+           pkcs11-tool:opensc
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
@@ -70,11 +78,14 @@ for target in "$@"; do
     package|reproduce)
       # debootstrap makes the build root of the Linux programs
       # (tools/build_root.py), once per machine; rpmbuild their .rpm.
+      # TOOL-VERSIONS names the osslsigncode that make sign will use.
       need "${native_build[@]}" dpkg-deb:dpkg debootstrap:debootstrap \
-           rpmbuild:rpm "${aarch64[@]}" "${mingw_i686[@]}"
+           rpmbuild:rpm "${aarch64[@]}" "${mingw_i686[@]}" \
+           osslsigncode:osslsigncode
       [[ $target == reproduce ]] && need git:git setpriv:util-linux ;;
+    sign) need "${signing[@]}" ;;
     *) say "unknown target '$target' (demo, test, fuzz, bench, package," \
-           "reproduce)" >&2
+           "reproduce, sign)" >&2
        exit 2 ;;
   esac
 done
