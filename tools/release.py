@@ -154,7 +154,7 @@ def remake_bill(package, epoch):
         inside = [m for m in archive.namelist() if m.endswith("/sbom.cdx.json")]
     if len(inside) != 1:
         raise ReleaseError(f"{package.name}: one bill of materials expected in it")
-    remade = package.with_suffix(".remade")
+    remade = package.with_name(package.stem + ".remade.zip")
     authenticode.remake_zip(package, {inside[0]: text.encode()}, int(epoch), remade)
     os.replace(remade, package)
     print(f"release: the bill of materials of {package.name} made again")

@@ -19,6 +19,7 @@ except with CI=true.
 """
 
 import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -26,6 +27,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 from pathlib import Path
 
 TOOLS = Path(__file__).resolve().parent
@@ -300,6 +302,20 @@ class SignedRelease:
                 changed = with_changed_byte(program, program.with_suffix(".changed"))
                 ok, output = authenticode.verify(changed, FIXTURE["ca"])
                 self.assertFalse(ok, output)
+
+    def test_the_zips_bills_name_the_signed_bytes(self):
+        # Beside the ZIP and in it: each program's SHA-256 is that of the
+        # signed program the ZIP holds.
+        with zipfile.ZipFile(self.zip) as archive:
+            inside = [archive.read(m) for m in archive.namelist()
+                      if m.endswith("/sbom.cdx.json")]
+        beside = self.zip.with_suffix(".cdx.json").read_bytes()
+        self.assertEqual(inside, [beside])
+        named = {c["name"]: c["hashes"][0]["content"]
+                 for c in json.loads(beside)["components"]
+                 if c["type"] == "application"}
+        self.assertEqual(named, {m.rsplit("/", 1)[-1]: hashlib.sha256(d).hexdigest()
+                                 for m, d in self.programs.items()})
 
     def test_signature_on_a_fresh_build_gives_the_signed_bytes(self):
         fresh = authenticode.programs(FIXTURE["fresh_zip"])
