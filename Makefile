@@ -247,12 +247,14 @@ fuzz-ci:
 	  $(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60; \
 	fi
 
-# Benchmarks of the native build, printed as Markdown tables (bench/run.py:
-# start-up cost, peak memory, registry files up to 100 MB, a real Java VM).
+# Benchmarks of the shipped Linux programs (linux-x86_64, built in the build
+# root), printed as Markdown tables (bench/run.py: start-up cost, peak
+# memory, registry files up to 100 MB, a real Java VM).
 bench: deps-bench
-	cmake --preset native
-	cmake --build --preset native
-	python3 bench/run.py
+	tools/build_root.py make >/dev/null
+	cmake --preset linux-x86_64
+	cmake --build --preset linux-x86_64
+	python3 bench/run.py --build-dir build/linux-x86_64
 
 clean:
 	@for prefix in build/windows-*/wineprefix; do \

@@ -162,9 +162,8 @@ platform::DWORD WaitForExitCode(platform::Processes& processes) {
 
 // The command line in a new heap buffer; null, with "pemra1004" printed,
 // for an argument too long or ending in a lone lead byte, or a line that
-// would not fit. Not inlined: the child's start then runs where the options
-// lay, on stack pages already touched.
-[[gnu::noinline]] std::unique_ptr<char[]> NewCommandLine(
+// would not fit.
+std::unique_ptr<char[]> NewCommandLine(
     PathCache& cache, platform::Console& console,
     const platform::PathStyle& paths, const platform::CodePage& code_page,
     int argc, const char* const* argv) {

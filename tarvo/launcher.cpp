@@ -63,11 +63,9 @@ bool ReadDirectories(platform::Registry& registry, Directories* dirs) {
          LookupDirectory(registry, "etcPathName", dirs->etc);
 }
 
-// CLASSPATH and LIB for the Java VM, replacing the caller's. Not inlined, as
-// PrepareOptions says.
-[[gnu::noinline]] bool SetJavaEnvironment(
-    const Platform& p, const char* opt,
-    char (&library_dir)[kLongTextCapacity]) {
+// CLASSPATH and LIB for the Java VM, replacing the caller's.
+bool SetJavaEnvironment(const Platform& p, const char* opt,
+                        char (&library_dir)[kLongTextCapacity]) {
   char class_path[kLongTextCapacity] = {};
   char sep = p.paths.separator;
   if (!FormatPath(sep, class_path, sizeof(class_path),
@@ -155,11 +153,9 @@ const char* IniValue(char* line) {
 }
 
 // "<Java runtime directory>\bin\java"", the runtime from tarvo.ini or, when
-// that cannot be opened, from the registry. Not inlined, as PrepareOptions
-// says.
-[[gnu::noinline]] bool FindJavaProgram(const Platform& p,
-                                       const char* program_name,
-                                       char (&java)[kPathCapacity]) {
+// that cannot be opened, from the registry.
+bool FindJavaProgram(const Platform& p, const char* program_name,
+                     char (&java)[kPathCapacity]) {
   char line[kLongTextCapacity] = {};
   char registry_dir[kPathCapacity] = {};
   const char* runtime = registry_dir;
@@ -217,10 +213,8 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 }
 
 // The directories, the Java VM's environment and the six options, in the
-// flow's order. No text lies on the stack above the services lookup, which
-// runs deep in the C library and would touch fresh stack pages: this and the
-// functions that hold texts are not inlined, and the options are static.
-[[gnu::noinline]] bool PrepareOptions(const Platform& p, Options* options) {
+// flow's order.
+bool PrepareOptions(const Platform& p, Options* options) {
   Directories dirs;
   if (!ReadDirectories(p.registry, &dirs)) return false;
   char library_dir[kLongTextCapacity] = {};
@@ -233,11 +227,9 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
   return FormatDirOptions(p.paths.separator, dirs, library_dir, options);
 }
 
-// The command line and the interpreter's run of it; not inlined, for the
-// same reason.
-[[gnu::noinline]] int RunCommand(const Platform& p, const char* java,
-                                 const Options& options, int argc,
-                                 const char* const* argv) {
+// The command line and the interpreter's run of it.
+int RunCommand(const Platform& p, const char* java, const Options& options,
+               int argc, const char* const* argv) {
   char command[kCommandCapacity];
   if (!BuildCommandLine(java, options, argc, argv, p.code_page, command))
     return 1;
@@ -249,7 +241,9 @@ bool BuildCommandLine(const char* java, const Options& o, int argc,
 int RunLauncher(const Platform& p, int argc, const char* const* argv) {
   if (HasRefusedArgument(argc, argv, p.code_page)) return 1;
 
-  static Options options;  // off the stack, as PrepareOptions says
+  // Static: on the stack, the options would lie above the services lookup,
+  // which runs deep in the C library, and take it onto fresh stack pages.
+  static Options options;
   if (!PrepareOptions(p, &options)) return 1;
 
   const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "";

@@ -74,7 +74,8 @@ for target in "$@"; do
       want wine:wine :wine64 localedef:libc-bin :locales
       if tools/windows-leg.sh --kernel; then want32 :wine32:i386; fi ;;
     fuzz) need "${native_build[@]}" "${clang[@]}" ;;
-    bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine ;;
+    bench) need "${native_build[@]}" "${jdk[@]}" hyperfine:hyperfine \
+                debootstrap:debootstrap ;;
     package|reproduce)
       # debootstrap makes the build root of the Linux programs
       # (tools/build_root.py), once per machine; rpmbuild their .rpm.

@@ -56,9 +56,6 @@ struct ChildStart {
   pid_t launcher;
   int report;
   sigset_t none;
-  // Set by the child: sharing the parent's memory, it has written every
-  // report by the time vfork lets the parent go on.
-  volatile bool shares_memory;
 };
 
 // A child whose parent died before the death signal was set up ends as if
@@ -83,7 +80,6 @@ void WriteReport(int report, Stage stage, int error) {
 // async-signal-safe calls. Every signal is blocked until the program runs,
 // which gets them unblocked and the launcher's ignored ones ignored.
 [[noreturn]] void RunChild(ChildStart& start) {
-  start.shares_memory = true;
   // A launcher killed outright must not leave its Java VM running.
   if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
     WriteReport(start.report, Stage::kDeathSignal, errno);
@@ -106,12 +102,10 @@ pid_t StartChild(ChildStart& start) {
   return pid;
 }
 
-// Reads the child's reports: 0 when its program runs, else the error that
-// kept it from running. Without blocking, as a child that shared the
-// parent's memory has written them all; one that did not (vfork run as
-// fork, as under a checker) is read to the pipe's end.
-int ReadReports(int report, bool reports_written) {
-  if (!reports_written) fcntl(report, F_SETFL, 0);
+// Reads the child's reports to the pipe's end, which comes when its program
+// runs or it ends: 0 when its program runs, else the error that kept it
+// from running.
+int ReadReports(int report) {
   int start_error = 0;
   Report record;
   for (;;) {
@@ -154,14 +148,13 @@ bool Reap(pid_t pid, int options, int* wait_status) {
 int SpawnBlocked(ChildStart* start, pid_t* pid) {
   int report[2];
   // No descriptor for the report: no process is created.
-  if (pipe2(report, O_CLOEXEC | O_NONBLOCK) != 0) return EAGAIN;
+  if (pipe2(report, O_CLOEXEC) != 0) return EAGAIN;
   start->report = report[1];
-  start->shares_memory = false;
   CatchRelayedSignals();
   pid_t child = StartChild(*start);
   int error = child < 0 ? errno : 0;
   close(report[1]);
-  if (child > 0) error = ReadReports(report[0], start->shares_memory);
+  if (child > 0) error = ReadReports(report[0]);
   close(report[0]);
   if (error != 0) {
     int ignored;

@@ -83,11 +83,9 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
   }
 }
 
-// The descriptors open, walked in /proc/self/fd with getdents64 into a
-// buffer on the stack; every number that can be open where /proc cannot be
-// read. Not inlined, so that the buffer takes no stack where close_range
-// works.
-[[gnu::noinline]] void MarkOpenDescriptors() {
+// The descriptors open, walked in /proc/self/fd with getdents64; every
+// number that can be open where /proc cannot be read.
+void MarkOpenDescriptors() {
   int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) {
     MarkEveryPossibleDescriptor();
@@ -109,8 +107,7 @@ void MarkBatch(struct pollfd* entries, int first, int count) {
 
 }  // namespace
 
-// Not inlined, as the walk in /proc: the batch lies on the stack.
-[[gnu::noinline]] void MarkEveryPossibleDescriptor() {
+void MarkEveryPossibleDescriptor() {
   const Walk walk = WalkBounds();
   struct pollfd entries[kBatch];
   for (int first = STDERR_FILENO + 1; first < walk.end; first += walk.batch) {

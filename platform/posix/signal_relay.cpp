@@ -11,10 +11,9 @@
 
 namespace {
 
-// Names held in place, not pointed to: the table needs no relocation.
 struct Relayed {
   int sig;
-  char safeguard[32];  // as the trace names it
+  const char* safeguard;  // as the trace names it
 };
 constexpr Relayed kRelayed[] = {{SIGTERM, "the handler passing on SIGTERM"},
                                 {SIGHUP, "the handler passing on SIGHUP"},
