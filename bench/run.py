@@ -32,7 +32,7 @@ What it measures:
      seccomp profile older than the call): the same runs under
      e2e/seccomp_wrapper with close_range failing (EPERM, so that the
      descriptors are walked in /proc/self/fd), with every call newer than
-     Linux 4.18 failing, and with nothing failing (the filter's own cost),
+     Linux 3.10 failing, and with nothing failing (the filter's own cost),
      interleaved.
 
 The minimal launcher and the yardstick are built with the launchers, with
@@ -507,7 +507,7 @@ class Bench:
         if not wrapper.is_file():
             print(f"{wrapper} is missing (a build without tests): skipped")
             return None
-        modes = ("pass", "close_range=EPERM", "enosys-after-4.18")
+        modes = ("pass", "close_range=EPERM", "enosys-after-3.10")
         for mode in modes:
             probe = subprocess.run([wrapper, "--probe", mode],
                                    capture_output=True, text=True)
@@ -695,7 +695,7 @@ def report_fallback(fallback):
     print(f"\ngorvanel -l under e2e/seccomp_wrapper, {rounds} interleaved "
           "rounds: close_range working (pass: the filter alone), failing "
           "with EPERM (the descriptors are walked in /proc/self/fd), and "
-          "every call newer than Linux 4.18 failing with ENOSYS:\n")
+          "every call newer than Linux 3.10 failing with ENOSYS:\n")
     print("| Mode | Mean [ms] | Median [ms] | − pass [µs] | Processor "
           "time, mean [ms] | − pass [µs] |")
     print("|---|---:|---:|---:|---:|---:|")
