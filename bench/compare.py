@@ -4,7 +4,8 @@ page faults per run and time, in interleaved rounds pinned to one processor.
 
   bench/compare.py --build-dir DIR BASE OTHER... [--rounds N] [--cpu N]
 
-  --build-dir  a built tree, for the stub Java VM (DIR/e2e/stub_java)
+  --build-dir  a built tree, for the sample installation and the stub Java
+               VM (DIR/e2e/stub_java)
   BASE, OTHER  directories each holding a tarvo and a gorvanel
   --rounds     rounds after the warm-up (default 2000)
   --cpu        the processor every run is pinned to (default: the last)
@@ -40,7 +41,6 @@ def main():
     work = build / "bench-compare"
     work.mkdir(parents=True, exist_ok=True)
     bench = run.Bench(build, work, quick=False)
-    bench.check_commands()
     builds = [options.base.resolve()] + [o.resolve() for o in options.others]
     commands = {}
     for directory in builds:
